@@ -1,0 +1,17 @@
+# tandeo_test(NAME LABEL SOURCES... [LIBS ...])
+# A GoogleTest executable registered with ctest under one label. Tests that
+# talk over the network use their own 127.x address, so they can run in parallel.
+function(tandeo_test name label)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${T_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${label}" TIMEOUT ${T_TIMEOUT})
+  if(T_ENV)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
+  endif()
+endfunction()

@@ -1,0 +1,178 @@
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace plat {
+
+namespace {
+thread_local int tlsError = 0;
+
+long failed() {
+  tlsError = errno;
+  return -1;
+}
+
+int toFd(Socket s) { return static_cast<int>(s); }
+
+// select() cannot watch descriptors at or above FD_SETSIZE; poll would, but
+// the session's passes are written around select's timeout semantics.
+int waitFor(Socket s, long timeoutUs, bool write) {
+  int fd = toFd(s);
+  if (fd < 0 || fd >= FD_SETSIZE) {
+    tlsError = EBADF;
+    return -1;
+  }
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(fd, &set);
+  timeval tv{timeoutUs / 1000000, timeoutUs % 1000000};
+  int r = write ? select(fd + 1, nullptr, &set, nullptr, &tv)
+                : select(fd + 1, &set, nullptr, nullptr, &tv);
+  if (r < 0) tlsError = errno;
+  return r;
+}
+}  // namespace
+
+NetError lastNetError() {
+  switch (tlsError) {
+    case 0: return NetError::None;
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EINPROGRESS:
+    case EALREADY: return NetError::WouldBlock;
+    case EINTR:
+    case ENOBUFS: return NetError::TryAgain;
+    default: return NetError::Other;
+  }
+}
+
+int lastNetErrorCode() { return tlsError; }
+
+bool netStartup() { return true; }
+void netCleanup() {}
+
+Socket tcpSocket() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return failed();
+  return fd;
+}
+
+bool setNonBlocking(Socket s, bool on) {
+  int flags = fcntl(toFd(s), F_GETFL, 0);
+  if (flags < 0) return failed(), false;
+  flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  if (fcntl(toFd(s), F_SETFL, flags) < 0) return failed(), false;
+  tlsError = 0;
+  return true;
+}
+
+bool setSendBufferSize(Socket s, int bytes) {
+  if (setsockopt(toFd(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) < 0) return failed(), false;
+  return true;
+}
+
+bool setReceiveBufferSize(Socket s, int bytes) {
+  if (setsockopt(toFd(s), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) < 0) return failed(), false;
+  return true;
+}
+
+void closeSocket(Socket s) {
+  if (s != kInvalidSocket) close(toFd(s));
+}
+
+std::uint32_t ipv4FromText(const char* text) {
+  in_addr a{};
+  if (!text || inet_pton(AF_INET, text, &a) != 1) return kNoAddress;
+  return a.s_addr;
+}
+
+int connectIPv4(Socket s, std::uint32_t addr, std::uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = addr;
+  if (connect(toFd(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return 0;
+  failed();
+  return -1;
+}
+
+int waitWritable(Socket s, long timeoutUs) {
+  std::int64_t start = 0;
+  {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    start = ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
+  }
+  int r = waitFor(s, timeoutUs, true);
+  if (r <= 0) return r;
+  // A failed non-blocking connect shows as writable here, but a socket that
+  // never connected has no peer; report it as not ready and use up the
+  // time-out, so that callers pace themselves as on a still-pending connect.
+  sockaddr_in peer{};
+  socklen_t len = sizeof peer;
+  if (getpeername(toFd(s), reinterpret_cast<sockaddr*>(&peer), &len) == 0) return r;
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  long left = timeoutUs - static_cast<long>(ts.tv_sec * 1000000LL + ts.tv_nsec / 1000 - start);
+  if (left > 0) usleep(static_cast<useconds_t>(left));
+  return 0;
+}
+
+int waitReadable(Socket s, long timeoutUs) { return waitFor(s, timeoutUs, false); }
+
+long sendSome(Socket s, const void* data, std::size_t length) {
+  ssize_t n = send(toFd(s), data, length, MSG_NOSIGNAL);
+  if (n < 0) return failed();
+  return n;
+}
+
+long recvSome(Socket s, void* data, std::size_t length) {
+  ssize_t n = recv(toFd(s), data, length, 0);
+  if (n < 0) return failed();
+  return n;
+}
+
+Socket listenTcp(const char* addr, std::uint16_t port, int backlog) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return failed();
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = ipv4FromText(addr);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || listen(fd, backlog) < 0) {
+    failed();
+    close(fd);
+    return kInvalidSocket;
+  }
+  return fd;
+}
+
+Socket acceptConnection(Socket listener, long timeoutUs) {
+  if (timeoutUs >= 0 && waitFor(listener, timeoutUs, false) <= 0) return kInvalidSocket;
+  int fd = accept4(toFd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return failed();
+  return fd;
+}
+
+void resetAndClose(Socket s) {
+  linger l{1, 0};
+  setsockopt(toFd(s), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  close(toFd(s));
+}
+
+void shutdownSend(Socket s) { shutdown(toFd(s), SHUT_WR); }
+
+}  // namespace plat
