@@ -7,9 +7,10 @@
 #include <netinet/tcp.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <cstring>
+#include "platform/clock.h"
 
 namespace plat {
 
@@ -108,12 +109,7 @@ int connectIPv4(Socket s, std::uint32_t addr, std::uint16_t port) {
 }
 
 int waitWritable(Socket s, long timeoutUs) {
-  std::int64_t start = 0;
-  {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    start = ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
-  }
+  std::int64_t start = monotonicUs();
   int r = waitFor(s, timeoutUs, true);
   if (r <= 0) return r;
   // A failed non-blocking connect shows as writable here, but a socket that
@@ -122,9 +118,7 @@ int waitWritable(Socket s, long timeoutUs) {
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
   if (getpeername(toFd(s), reinterpret_cast<sockaddr*>(&peer), &len) == 0) return r;
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  long left = timeoutUs - static_cast<long>(ts.tv_sec * 1000000LL + ts.tv_nsec / 1000 - start);
+  long left = timeoutUs - static_cast<long>(monotonicUs() - start);
   if (left > 0) usleep(static_cast<useconds_t>(left));
   return 0;
 }
