@@ -169,4 +169,6 @@ void resetAndClose(Socket s) {
 
 void shutdownSend(Socket s) { shutdown(toFd(s), SHUT_WR); }
 
+void shutdownBoth(Socket s) { shutdown(toFd(s), SHUT_RDWR); }
+
 }  // namespace plat

@@ -58,5 +58,8 @@ Socket acceptConnection(Socket listener, long timeoutUs);
 void resetAndClose(Socket s);
 // Half-close for writing: the peer reads end of stream.
 void shutdownSend(Socket s);
+// Ends both directions without releasing the descriptor: further sends fail
+// at once and the reader of this side sees end of stream.
+void shutdownBoth(Socket s);
 
 }  // namespace plat
