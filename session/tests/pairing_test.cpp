@@ -146,6 +146,7 @@ TEST(Pairing, DeviceThatClosesOrResetsEndsTheSessionAtOnce) {
     EXPECT_EQ(std::count(ev.begin(), ev.end(), std::make_pair(SELECT_THREAD_EVENT_CONNSTATUS_CHANGE,
                                                               int(TDH239_CONNECTION_CLOSE))),
               1);
+    TDS_Disconnect(s.h);  // the thread is done with this log before it goes
   }
 }
 
