@@ -1,0 +1,37 @@
+// tandeo-single-probe KEY: start-up's single-instance step under KEY.
+// A later instance hands "message from other instance" to the first and exits
+// with 0, printing "running sent=<0|1>". The first prints "first", then
+// "received: <text>" for each message, and runs until its input closes.
+#include "app/single_application.h"
+
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return 2;
+    const QString key = QString::fromLocal8Bit(argv[1]);
+    CSingleApplication app(argc, argv, key);
+    if (app.isRunning()) {
+        const bool sent = app.sendMessage(QStringLiteral("message from other instance"));
+        std::printf("running sent=%d\n", sent ? 1 : 0);
+        return 0;
+    }
+
+    QObject::connect(&app, &CSingleApplication::messageAvailable, [](const QString &message) {
+        std::printf("received: %s\n", message.toUtf8().constData());
+        std::fflush(stdout);
+    });
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&app](int fd) {
+        char buf[64];
+        if (read(fd, buf, sizeof buf) <= 0)
+            app.quit();
+    });
+    std::printf("first\n");
+    std::fflush(stdout);
+    return app.exec();
+}
