@@ -4,15 +4,30 @@
 #include <QDebug>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
 
 namespace {
 
 const int kSocketWaitMs = 1000;
 
+// The lock belongs to the user's session, as it does on Windows. On Unix the
+// segment's key file and the server's socket would otherwise be shared by all
+// users in /tmp, and one user's instance would keep every other user out; so
+// both are named inside the user's private runtime folder there.
+QString sessionScoped(const QString &key)
+{
+#if defined(Q_OS_UNIX)
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty())
+        return runtime + QLatin1Char('/') + key;
+#endif
+    return key;
+}
+
 } // namespace
 
 CSingleApplication::CSingleApplication(int &argc, char **argv, const QString &key)
-    : QApplication(argc, argv), m_uniqueKey(key)
+    : QApplication(argc, argv), m_uniqueKey(sessionScoped(key))
 {
     m_sharedMemory.setKey(m_uniqueKey);
 

@@ -10,6 +10,7 @@ class QLocalServer;
 // first instance holds a one-byte shared-memory segment under the key and
 // listens on a local server of the same name; a later instance finds the
 // segment, hands its message to the first through the server and exits.
+// The key is scoped to the user's session: other users run their own instance.
 class CSingleApplication : public QApplication
 {
     Q_OBJECT

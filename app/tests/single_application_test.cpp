@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 #include <QLocalSocket>
+#include <QStandardPaths>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -24,10 +27,11 @@ QProcessEnvironment probeEnv()
 class FirstInstance
 {
 public:
-    explicit FirstInstance(const QString &key)
+    explicit FirstInstance(const QStringList &args,
+                           const QProcessEnvironment &env = probeEnv())
     {
-        process_.setProcessEnvironment(probeEnv());
-        process_.start(TANDEO_SINGLE_PROBE, {key});
+        process_.setProcessEnvironment(env);
+        process_.start(TANDEO_SINGLE_PROBE, args);
     }
     ~FirstInstance()
     {
@@ -58,7 +62,7 @@ TEST(SingleInstance, SecondInstanceHandsOverItsMessageAndExits)
 {
     const QString key = testKey("second");
     {
-        FirstInstance first(key);
+        FirstInstance first({key});
         ASSERT_TRUE(first.waitFor("first\n")) << first.seen().toStdString();
 
         const ProbeResult second = startAnother(key);
@@ -69,7 +73,8 @@ TEST(SingleInstance, SecondInstanceHandsOverItsMessageAndExits)
 
         // Any sender is read as UTF-8 up to the first zero byte.
         QLocalSocket socket;
-        socket.connectToServer(key);
+        socket.connectToServer(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+                               + "/" + key);
         ASSERT_TRUE(socket.waitForConnected(2000));
         socket.write(QString::fromUtf8("投屏 ok").toUtf8() + QByteArray("\0tail", 5));
         ASSERT_TRUE(socket.waitForBytesWritten(2000));
@@ -85,7 +90,7 @@ TEST(SingleInstance, SecondInstanceHandsOverItsMessageAndExits)
         EXPECT_EQ(first.process().exitCode(), 0);
     }
     // The first instance has ended cleanly: the next start is a first one.
-    FirstInstance next(key);
+    FirstInstance next({key});
     EXPECT_TRUE(next.waitFor("first\n")) << next.seen().toStdString();
 }
 
@@ -93,13 +98,13 @@ TEST(SingleInstance, KilledInstanceDoesNotBlockLaterStarts)
 {
     const QString key = testKey("stale");
     {
-        FirstInstance crashed(key);
+        FirstInstance crashed({key});
         ASSERT_TRUE(crashed.waitFor("first\n"));
         crashed.process().kill(); // SIGKILL: no clean-up of its lock or its server
         ASSERT_TRUE(crashed.process().waitForFinished(5000));
     }
 
-    FirstInstance next(key);
+    FirstInstance next({key});
     ASSERT_TRUE(next.waitFor("first\n")) << next.seen().toStdString();
 
     // The new first instance is reachable: its server replaced the dead one's.
@@ -111,4 +116,27 @@ TEST(SingleInstance, KilledInstanceDoesNotBlockLaterStarts)
     ASSERT_TRUE(next.process().waitForFinished(5000));
     const QByteArray log = next.process().readAllStandardError();
     EXPECT_TRUE(log.contains("stale single instance lock released")) << log.toStdString();
+}
+
+TEST(SingleInstance, EachUserRunsTheirOwnInstance)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to start a process as another user";
+    const QString key = testKey("users");
+    FirstInstance mine({key});
+    ASSERT_TRUE(mine.waitFor("first\n")) << mine.seen().toStdString();
+
+    // Another user's start is a first instance of its own, not turned away.
+    QProcessEnvironment env = probeEnv();
+    env.remove("XDG_RUNTIME_DIR");
+    env.insert("HOME", "/tmp");
+    FirstInstance theirs({"--as-nobody", key}, env);
+    ASSERT_TRUE(theirs.waitFor("first\n")) << theirs.seen().toStdString();
+
+    // ... and holds a lock of its own: that user's next start is turned away
+    // and hands its message to that user's instance, not to mine.
+    const ProbeResult again = runProbe(TANDEO_SINGLE_PROBE, {"--as-nobody", key}, env);
+    EXPECT_EQ(again.out, QByteArray("running sent=1\n")) << again.err.toStdString();
+    EXPECT_TRUE(theirs.waitFor("received: message from other instance\n"));
+    EXPECT_FALSE(mine.seen().contains("received:"));
 }

@@ -1,4 +1,5 @@
-// tandeo-single-probe KEY: start-up's single-instance step under KEY.
+// tandeo-single-probe [--as-nobody] KEY: start-up's single-instance step under
+// KEY (--as-nobody: when started by root, as the user nobody).
 // A later instance hands "message from other instance" to the first and exits
 // with 0, printing "running sent=<0|1>". The first prints "first", then
 // "received: <text>" for each message, and runs until its input closes.
@@ -7,13 +8,22 @@
 #include <QSocketNotifier>
 
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 int main(int argc, char **argv)
 {
-    if (argc < 2)
+    int arg = 1;
+    if (arg < argc && std::strcmp(argv[arg], "--as-nobody") == 0) {
+        ++arg;
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            std::perror("drop root");
+            return 3;
+        }
+    }
+    if (arg >= argc)
         return 2;
-    const QString key = QString::fromLocal8Bit(argv[1]);
+    const QString key = QString::fromLocal8Bit(argv[arg]);
     CSingleApplication app(argc, argv, key);
     if (app.isRunning()) {
         const bool sent = app.sendMessage(QStringLiteral("message from other instance"));
