@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QLoggingCategory>
 
 int main(int argc, char **argv)
 {
@@ -14,5 +15,11 @@ int main(int argc, char **argv)
     qInfo() << "main" << __LINE__ << "probe info line" << QString::fromUtf8("无线投屏");
     qDebug() << "main" << __LINE__ << "probe debug line";
     qWarning() << "main" << __LINE__ << "probe warning line";
+    // Named categories go to the logger of that name.
+    const QLoggingCategory probe("tandeo.probe");
+    const QLoggingCategory qtInternal("qt.tandeo.probe");
+    qCDebug(probe) << "category debug line";
+    qCInfo(qtInternal) << "qt category info line";
+    qCWarning(qtInternal) << "qt category warning line";
     return 0;
 }

@@ -167,6 +167,10 @@ TEST(LogSystem, ShippedPropertiesLogUnderHome)
     const QByteArray log = readAll(home.path() + "/.local/state/tandeo-log-probe/app.log");
     EXPECT_TRUE(log.contains("probe info line")) << r.err.toStdString();
     EXPECT_TRUE(log.contains("probe debug line"));
+    EXPECT_TRUE(log.contains("category debug line"));
+    // Qt's own categories are kept to warnings and worse.
+    EXPECT_FALSE(log.contains("qt category info line"));
+    EXPECT_TRUE(log.contains("qt category warning line"));
     // The console shows information and worse, not the debug lines.
     EXPECT_TRUE(r.err.contains("probe info line"));
     EXPECT_FALSE(r.err.contains("probe debug line"));
