@@ -41,7 +41,7 @@ CSingleApplication::CSingleApplication(int &argc, char **argv, const QString &ke
         // last user removes it; a live owner keeps it, and create() says so.
         m_sharedMemory.detach();
         qDebug() << "CSingleApplication::CSingleApplication" << __LINE__
-                 << "stale single instance lock released, key:" << m_uniqueKey;
+                 << "no instance answers behind the lock, releasing it; key:" << m_uniqueKey;
     }
 
     m_isRunning = false;
