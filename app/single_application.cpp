@@ -65,8 +65,9 @@ CSingleApplication::CSingleApplication(int &argc, char **argv, const QString &ke
 
 CSingleApplication::~CSingleApplication()
 {
-    // Stop listening before the segment goes, so a starting instance never
-    // sees a server without its lock.
+    // Close the server while the lock is still held: closing removes the
+    // socket file by its name, and the next instance creates its own socket
+    // under that name as soon as it owns the lock.
     delete m_localServer;
     m_localServer = nullptr;
 }
