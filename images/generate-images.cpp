@@ -153,38 +153,44 @@ void drawIllustration(QPainter& p) {
 }
 
 // --- the round send and stop faces, 64 x 64 -------------------------------
+// The busy animation is drawn over the middle of these faces, so their white
+// glyphs are outlines that leave the middle to it.
 
 void drawSendFace(QPainter& p, const QColor& fill) {
   p.setPen(Qt::NoPen);
   p.setBrush(fill);
   p.drawEllipse(QRectF(2, 2, 60, 60));
-  // a screen with an arrow leaving it upwards
+  // a screen with an arrow rising out of its top edge
   p.setBrush(Qt::NoBrush);
   p.setPen(roundPen(Qt::white, 2.6));
   QPainterPath screen;
-  screen.moveTo(26, 21);
-  screen.lineTo(21, 21);
-  screen.quadTo(18, 21, 18, 24);
-  screen.lineTo(18, 37);
-  screen.quadTo(18, 40, 21, 40);
-  screen.lineTo(43, 40);
-  screen.quadTo(46, 40, 46, 37);
-  screen.lineTo(46, 24);
-  screen.quadTo(46, 21, 43, 21);
-  screen.lineTo(38, 21);
+  screen.moveTo(28, 22);
+  screen.lineTo(20, 22);
+  screen.quadTo(17, 22, 17, 25);
+  screen.lineTo(17, 40);
+  screen.quadTo(17, 43, 20, 43);
+  screen.lineTo(44, 43);
+  screen.quadTo(47, 43, 47, 40);
+  screen.lineTo(47, 25);
+  screen.quadTo(47, 22, 44, 22);
+  screen.lineTo(36, 22);
   p.drawPath(screen);
-  p.drawLine(QPointF(26, 45.5), QPointF(38, 45.5));
-  p.drawLine(QPointF(32, 34), QPointF(32, 15));
-  p.drawLine(QPointF(26, 21), QPointF(32, 15));
-  p.drawLine(QPointF(38, 21), QPointF(32, 15));
+  p.drawLine(QPointF(26, 48.5), QPointF(38, 48.5));
+  p.drawLine(QPointF(32, 27), QPointF(32, 13));
+  p.drawLine(QPointF(27, 18), QPointF(32, 13));
+  p.drawLine(QPointF(37, 18), QPointF(32, 13));
 }
 
 void drawStopFace(QPainter& p, const QColor& fill) {
   p.setPen(Qt::NoPen);
   p.setBrush(fill);
   p.drawEllipse(QRectF(2, 2, 60, 60));
-  p.setBrush(Qt::white);
-  p.drawRoundedRect(QRectF(23, 23, 18, 18), 3, 3);
+  p.setBrush(Qt::NoBrush);
+  p.setPen(roundPen(Qt::white, 2.6));
+  p.drawRoundedRect(QRectF(20.5, 20.5, 23, 23), 3.5, 3.5);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(255, 255, 255, 80));
+  p.drawRoundedRect(QRectF(24, 24, 16, 16), 2, 2);
 }
 
 // --- small icons -----------------------------------------------------------

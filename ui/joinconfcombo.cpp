@@ -13,6 +13,10 @@ void CJoinConfCombo::initLineEdit() {
   m_comboLineEdit->setObjectName(QStringLiteral("m_comboLineEdit"));
   m_comboLineEdit->setFrame(false);
   m_comboLineEdit->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+  // Under a style sheet a line edit inside a combo box is taken for the
+  // combo's own editor and its background is left to the combo; without a
+  // background of its own the editor beneath would show through.
+  m_comboLineEdit->setAutoFillBackground(true);
 
   // The 30-pixel strips keep the drop-down arrow on the right uncovered; the
   // window's layout scaler scales these margins with the rest.

@@ -13,14 +13,27 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QSpacerItem>
 #include <QPainter>
 #include <QPen>
 #include <QScreen>
 #include <QTextStream>
 #include <functional>
 
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "ui/basewgt.h"
 #include "ui/connecterrordlg.h"
+#include "ui/connectpushbutton.h"
+#include "ui/joinconfcombo.h"
+#include "ui/sendtoolbutton.h"
+#include "ui/shadow.h"
+#include "ui/widgetscaler.h"
 #include "ui/dpisupport.h"
+#include "ui/generalutils.h"
 #include "ui/messageboxdlg.h"
 #include "ui/messagewidget.h"
 
@@ -42,6 +55,116 @@ QImage onBackdrop(QWidget* window) {
   p.drawPixmap(pad, pad, shot);
   return out;
 }
+
+// The main window's controls under its style sheets, both pages side by
+// side, with the busy icon and the checked send button shown as well.
+class ControlsPreview : public CBaseWgt {
+  Q_OBJECT
+
+ public:
+  ControlsPreview() {
+    setObjectName(QStringLiteral("mainWidget"));
+    setAttribute(Qt::WA_TranslucentBackground);
+    auto* outer = new QHBoxLayout(this);
+    outer->setContentsMargins(10, 10, 10, 10);
+    auto* frame = new QFrame;
+    frame->setObjectName(QStringLiteral("mainFrame"));
+    outer->addWidget(frame);
+    addFrameShadow(frame);
+    auto* columns = new QHBoxLayout(frame);
+    columns->setContentsMargins(20, 16, 20, 16);
+    columns->setSpacing(30);
+    columns->addLayout(readyPage());
+    columns->addLayout(runPage());
+    CGeneralUtils::setStyle(this, QStringLiteral(":/qss/qss/tandeo.qss"));
+    adjustSize();
+  }
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    scaler_.recordBaseSize(width(), height(), this);
+    CBaseWgt::showEvent(event);
+    centerWindow();
+  }
+  void onDpiChanged() override {
+    setStyleSheet(QString());
+    loadScaledStyle(QStringLiteral(":/qss/qss/tandeo"));
+    scaler_.applyScale(m_fStretchFactor, this);
+  }
+
+ private:
+  template <class W>
+  static W* fixed(W* w, const char* name, int width, int height) {
+    w->setObjectName(QLatin1String(name));
+    w->setFixedSize(width, height);
+    return w;
+  }
+  static QLabel* label(const char* name, const QString& text, int width, int height) {
+    auto* l = fixed(new QLabel(text), name, width, height);
+    l->setAlignment(Qt::AlignCenter);
+    return l;
+  }
+
+  QVBoxLayout* readyPage() {
+    auto* page = new QVBoxLayout;
+    page->setSpacing(0);
+    page->addWidget(fixed(new QWidget, "wdt_picture", 208, 140), 0, Qt::AlignHCenter);
+    page->addSpacing(4);
+    page->addWidget(label("label", QStringLiteral("输入设备地址, 连接设备开启无线投屏"), 280, 30));
+    page->addItem(new QSpacerItem(20, 20, QSizePolicy::Minimum, QSizePolicy::Fixed));
+    auto* combo = fixed(new CJoinConfCombo, "comboBox_input", 280, 34);
+    combo->setEditable(true);
+    combo->initLineEdit();
+    combo->lineEdit()->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    combo->setView(new QListView(this));
+    combo->setEditPlaceholderText(QStringLiteral("请输入设备IP地址"));
+    page->addWidget(combo);
+    page->addItem(new QSpacerItem(20, 10, QSizePolicy::Minimum, QSizePolicy::Fixed));
+    auto* connect = fixed(new CConnectPushbutton, "pBt_connect", 280, 34);
+    connect->setText(QStringLiteral("开始连接"));
+    connect->setButtonIcon(QStringLiteral(":/images/images/icon_pair.png"), false);
+    page->addWidget(connect);
+    page->addItem(new QSpacerItem(20, 10, QSizePolicy::Minimum, QSizePolicy::Fixed));
+    auto* busy = fixed(new CConnectPushbutton, "pBt_connect", 280, 34);
+    busy->setText(QStringLiteral("开始连接"));
+    busy->setButtonIcon(QStringLiteral(":/images/images/loading.gif"), true);
+    page->addWidget(busy);
+    page->addStretch();
+    return page;
+  }
+
+  QVBoxLayout* runPage() {
+    auto* page = new QVBoxLayout;
+    page->setSpacing(0);
+    page->addWidget(label("label_show", QStringLiteral("已连接设备 192.168.1.20"), 280, 34));
+    page->addItem(new QSpacerItem(20, 20, QSizePolicy::Minimum, QSizePolicy::Fixed));
+    auto* disconnect = fixed(new CConnectPushbutton, "pBt_disconnect", 280, 34);
+    disconnect->setText(QStringLiteral("断开连接"));
+    page->addWidget(disconnect);
+    page->addItem(new QSpacerItem(20, 30, QSizePolicy::Minimum, QSizePolicy::Fixed));
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(6);
+    buttons->addStretch();
+    // send, stop, starting (stop face, busy) and stopping (send face, busy)
+    for (int state = 0; state < 4; ++state) {
+      auto* send = fixed(new CSendToolbutton, "toolbt_send", 64, 64);
+      send->setCheckable(true);
+      send->setChecked(state == 1 || state == 2);
+      if (state >= 2) send->setButtonIcon(QStringLiteral(":/images/images/loading.gif"), true);
+      buttons->addWidget(send);
+    }
+    buttons->addStretch();
+    page->addLayout(buttons);
+    page->addItem(new QSpacerItem(20, 10, QSizePolicy::Minimum, QSizePolicy::Fixed));
+    page->addWidget(label("label_sendtips", QStringLiteral("开始发送"), 280, 30));
+    page->addStretch();
+    page->addWidget(label("label_version", QStringLiteral("版本号: 2.0.0.22"), 140, 20), 0,
+                    Qt::AlignHCenter);
+    return page;
+  }
+
+  CWidgetScaler scaler_;
+};
 
 // The screen with the window where it was placed and the centre lines.
 QImage onScreen(QWidget* window, QScreen* screen) {
@@ -115,5 +238,11 @@ int main(int argc, char** argv) {
     CMessageWidget toast(&owner);
     ok &= snap(QStringLiteral("toast"), &toast);
   }
+  {
+    ControlsPreview preview;
+    ok &= snap(QStringLiteral("main-controls"), &preview);
+  }
   return ok ? 0 : 1;
 }
+
+#include "uishots.moc"
