@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QWindow>
 
 #include "ui/basedlg.h"
 #include "ui/basewgt.h"
@@ -51,17 +52,6 @@ class TestBaseWindows : public QObject {
   Q_OBJECT
 
  private slots:
-  void startsUnscaled() {
-    ProbeWgt w;
-    QCOMPARE(w.factor(), 0.0);
-    QCOMPARE(w.dpi(), 0);
-    QVERIFY(w.windowFlags() & Qt::FramelessWindowHint);
-    QVERIFY(w.testAttribute(Qt::WA_MouseTracking));
-    ProbeDlg d;
-    QCOMPARE(d.factor(), 0.0);
-    QVERIFY(d.windowFlags() & Qt::FramelessWindowHint);
-  }
-
   void factorFromDpi_data() {
     QTest::addColumn<int>("dpi");
     QTest::addColumn<double>("factor");
@@ -90,13 +80,6 @@ class TestBaseWindows : public QObject {
                        resourceText(QStringLiteral(":/qss/qss/") + scaledSheet);
     QVERIFY(!expected.isEmpty());
     QCOMPARE(w.styleSheet(), expected);
-  }
-
-  void factorTextNamesTheFiles() {
-    QCOMPARE(dpi::scaledStyleFiles(QStringLiteral(":/qss/qss/tandeo"), 1.5),
-             QStringList({":/qss/qss/tandeo.qss", ":/qss/qss/tandeo-1.5x.qss"}));
-    QCOMPARE(dpi::factorText(1.0), QStringLiteral("1"));
-    QCOMPARE(dpi::factorText(2.0), QStringLiteral("2"));
   }
 
   void newDpiSameFactorDoesNotRescale() {
@@ -154,6 +137,31 @@ class TestBaseWindows : public QObject {
     emit screen->logicalDotsPerInchChanged(100.0);
     QCOMPARE(w.factor(), 1.0);
     QCOMPARE(w.rescales, before + 2);
+  }
+
+  // Moving to another screen re-reads the DPI and rewires the DPI signal:
+  // one change afterwards reaches updateDpi once.
+  void screenChangeRewiresDpiSignal() {
+    ProbeWgt w;
+    w.resize(200, 100);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QWindow* handle = w.windowHandle();
+    QScreen* screen = handle->screen();
+    emit handle->screenChanged(screen);
+    emit handle->screenChanged(screen);
+    QCOMPARE(w.dpi(), static_cast<int>(screen->logicalDotsPerInchX()));
+    static int updates = 0;
+    updates = 0;
+    QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) {
+          if (text.startsWith(QLatin1String("CBaseWgt::updateDpi")) && text.contains(QLatin1String(" 300 ")))
+            ++updates;
+        });
+    emit screen->logicalDotsPerInchChanged(300.0);
+    qInstallMessageHandler(previous);
+    QCOMPARE(updates, 1);
+    QCOMPARE(w.factor(), 2.0);
   }
 
   void centresOnAvailableArea() {
