@@ -118,19 +118,12 @@ void CMessageBoxDlg::onDpiChanged() {
 }
 
 void CMessageBoxDlg::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && !isMaximized() &&
-      titledrag::globalRect(ui->widget_title, this).contains(event->globalPos())) {
-    m_bMousePressed = true;
-    m_lastMousePos = event->globalPos();
-  }
+  titledrag::press(event, ui->widget_title, this, m_bMousePressed, m_lastMousePos);
   CBaseDlg::mousePressEvent(event);
 }
 
 void CMessageBoxDlg::mouseMoveEvent(QMouseEvent* event) {
-  if (m_bMousePressed) {
-    move(pos() + event->globalPos() - m_lastMousePos);
-    m_lastMousePos = event->globalPos();
-  }
+  titledrag::move(event, this, m_bMousePressed, m_lastMousePos);
   CBaseDlg::mouseMoveEvent(event);
 }
 

@@ -8,10 +8,9 @@
 #include <QTemporaryDir>
 #include <QWindow>
 
-#include "ui/basedlg.h"
-#include "ui/basewgt.h"
 #include "ui/dpisupport.h"
 #include "ui/generalutils.h"
+#include "probewindows.h"
 #include "uitestmain.h"
 
 namespace {
@@ -21,30 +20,6 @@ QString resourceText(const QString& name) {
   if (!file.open(QIODevice::ReadOnly)) return QString();
   return QString::fromLatin1(file.readAll());
 }
-
-// A plain window that counts its rescales and loads the main window's sheets.
-class ProbeWgt : public CBaseWgt {
- public:
-  int rescales = 0;
-  double factor() const { return m_fStretchFactor; }
-  int dpi() const { return m_dpi; }
-
- protected:
-  void onDpiChanged() override {
-    ++rescales;
-    setStyleSheet(QString());
-    loadScaledStyle(QStringLiteral(":/qss/qss/tandeo"));
-  }
-};
-
-class ProbeDlg : public CBaseDlg {
- public:
-  int rescales = 0;
-  double factor() const { return m_fStretchFactor; }
-
- protected:
-  void onDpiChanged() override { ++rescales; }
-};
 
 }  // namespace
 
@@ -72,6 +47,7 @@ class TestBaseWindows : public QObject {
     QFETCH(double, factor);
     QFETCH(QString, scaledSheet);
     ProbeWgt w;
+    w.sheetBase = QStringLiteral(":/qss/qss/tandeo");
     w.updateDpi(dpi);
     QCOMPARE(w.dpi(), dpi);
     QCOMPARE(w.factor(), factor);

@@ -3,23 +3,10 @@
 
 #include <QScreen>
 
-#include "ui/basewgt.h"
 #include "ui/dpisupport.h"
+#include "probewindows.h"
 #include "uitestmain.h"
 
-namespace {
-
-class ProbeWgt : public CBaseWgt {
- public:
-  int rescales = 0;
-  double factor() const { return m_fStretchFactor; }
-  int dpi() const { return m_dpi; }
-
- protected:
-  void onDpiChanged() override { ++rescales; }
-};
-
-}  // namespace
 
 class TestScreenDpi : public QObject {
   Q_OBJECT
