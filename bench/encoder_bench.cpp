@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "media/tests/desktop_sequence.h"
+#include "media/tests/encoder_test_util.h"
 #include "media/x264_encoder.h"
 
 namespace {
@@ -41,22 +42,6 @@ struct NullSink : OutBitStream {
     return 1;
   }
 };
-
-FrameEncodeParams Params(int width, int height, int code) {
-  FrameEncodeParams p;
-  p.word[FrameEncodeParams::kBitrate] = kBitrate;
-  p.word[FrameEncodeParams::kFrameRate] = kFrameRate;
-  p.word[FrameEncodeParams::kResolutionCode] = code;
-  p.word[FrameEncodeParams::kWidth] = width;
-  p.word[FrameEncodeParams::kHeight] = height;
-  p.word[FrameEncodeParams::kAspectMode] = 2;
-  p.word[FrameEncodeParams::kAspectIdcLimit] = 255;
-  p.word[FrameEncodeParams::kSarWidth] = 1;
-  p.word[FrameEncodeParams::kSarHeight] = 1;
-  p.word[FrameEncodeParams::kEncodingMode] = 3;
-  p.word[FrameEncodeParams::kProfile] = kProfileHigh;
-  return p;
-}
 
 // The wrapper, timing its library call so that its own share of each
 // Encode (parameter checks, packetising, the sink) can be told apart.
@@ -133,7 +118,7 @@ Result Measure(int width, int height, int code, int rounds, int frames) {
     pictures.emplace_back(new DesktopSequence(width, height, DesktopSequence::Scene::kMovingWindow));
     pictures.back()->Render(i);
   }
-  const FrameEncodeParams params = Params(width, height, code);
+  const FrameEncodeParams params = TestParams(width, height, code, kProfileHigh, kBitrate, kFrameRate);
   NullSink sink;
   std::unique_ptr<TimedEncoder> wrapper(new TimedEncoder(MakeEncoderConfig(params), &sink));
   Direct direct(params);

@@ -182,7 +182,7 @@ void X264Encoder::ApplyRateChange(const FrameEncodeParams& params) {
   if (!bitrateChange && !rateChange) return;
 
   EncoderLogInfo("Enc[%d] original bitrate %d, new bitrate %d, frame rate (%d, %d).", id(),
-                 params_.rc.i_bitrate, newBitrate, params_.i_fps_num, newRate);
+                 params_.rc.i_bitrate, newBitrate, static_cast<int>(params_.i_fps_num), newRate);
   bool raise = false;
   if (bitrateChange) {
     config_.word[EncoderConfig::kBitrate] = newBitrate;
