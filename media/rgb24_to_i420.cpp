@@ -1,0 +1,44 @@
+// The fast colour conversion's row loop and its scalar tail; the row kernels
+// live in one file per instruction set.
+#include "media/scaler_kernels.h"
+
+namespace scaler_detail {
+
+void ConvertPixels(const std::uint8_t* src, std::uint8_t* y, std::uint8_t* u, std::uint8_t* v,
+                   int from, int width) {
+  for (int x = from; x < width; ++x) {
+    const std::uint8_t* p = src + 3 * x;
+    y[x] = LumaOf(p[0], p[1], p[2]);
+  }
+  if (!u) return;
+  for (int m = from / 2; m < width / 2; ++m) {
+    const std::uint8_t* p = src + 6 * m;
+    const int b = (p[0] + p[3] + 1) >> 1;
+    const int g = (p[1] + p[4] + 1) >> 1;
+    const int r = (p[2] + p[5] + 1) >> 1;
+    u[m] = ChromaUOf(b, g, r);
+    v[m] = ChromaVOf(b, g, r);
+  }
+}
+
+void FastRgb24ToI420(const RowKernels& k, const std::uint8_t* src, std::uint8_t* dstY,
+                     std::uint8_t* dstU, std::uint8_t* dstV, std::int32_t width,
+                     std::int32_t height, std::int32_t strideY, std::int32_t strideUV,
+                     std::int32_t srcStride, bool flip) {
+  if (height <= 0 || width <= 0) return;
+  const std::ptrdiff_t rowStep = flip ? -static_cast<std::ptrdiff_t>(srcStride) : srcStride;
+  const std::uint8_t* row = flip ? src + static_cast<std::ptrdiff_t>(height - 1) * srcStride : src;
+  for (std::int32_t j = 0; 2 * j < height; ++j) {
+    k.convertRow(row, dstY + static_cast<std::ptrdiff_t>(2 * j) * strideY,
+                 dstU + static_cast<std::ptrdiff_t>(j) * strideUV,
+                 dstV + static_cast<std::ptrdiff_t>(j) * strideUV, width);
+    row += rowStep;
+    if (2 * j + 1 < height) {
+      k.convertRow(row, dstY + static_cast<std::ptrdiff_t>(2 * j + 1) * strideY, nullptr, nullptr,
+                   width);
+      row += rowStep;
+    }
+  }
+}
+
+}  // namespace scaler_detail

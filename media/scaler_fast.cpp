@@ -1,0 +1,191 @@
+// The fast scaler's shared part: column plans, the row loop, and the scalar
+// pieces for what the vector kernels leave over. The kernels themselves live in one file per
+// instruction set, each compiled with its own flags.
+#include <cstdlib>
+#include <new>
+
+#include "media/scaler_kernels.h"
+
+namespace scaler_detail {
+
+// ---- column plans ----
+
+ColumnPlans* NewColumnPlans() {
+  auto* plans = new (std::nothrow) ColumnPlans;
+  if (!plans) return nullptr;
+  for (ColumnPlan& p : plans->plan) {
+    p.first = static_cast<std::int32_t*>(std::malloc(sizeof(std::int32_t) * kScalerMaxLineWidth));
+    p.coef = static_cast<std::int16_t*>(std::malloc(sizeof(std::int16_t) * 4 * kScalerMaxLineWidth));
+    p.groups = static_cast<Avx2Group*>(
+        std::aligned_alloc(alignof(Avx2Group), sizeof(Avx2Group) * (kScalerMaxLineWidth / 8 + 1)));
+    if (!p.first || !p.coef || !p.groups) {
+      DeleteColumnPlans(plans);
+      return nullptr;
+    }
+  }
+  return plans;
+}
+
+void DeleteColumnPlans(ColumnPlans* plans) {
+  if (!plans) return;
+  for (ColumnPlan& p : plans->plan) {
+    std::free(p.first);
+    std::free(p.coef);
+    std::free(p.groups);
+  }
+  delete plans;
+}
+
+namespace {
+
+inline std::int32_t Clamp(std::int32_t v, std::int32_t lo, std::int32_t hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
+
+// Per column: the first of four consecutive source bytes and the four
+// coefficients folded onto them, so that taps clamped at the row's ends add
+// into the edge bytes. The sum is the same, term for term.
+void BuildColumns(ColumnPlan& plan) {
+  const std::int16_t(*table)[4] = cubicFilterTables[plan.table];
+  plan.folded = plan.srcWidth >= 4;
+  if (!plan.folded) return;
+  std::int32_t pos = -65536;
+  for (std::int32_t x = 0; x < plan.dstWidth; ++x, pos += plan.step) {
+    const std::int32_t i = pos >> 16;
+    const std::int16_t* c = table[(pos >> 12) & 15];
+    const std::int32_t first = Clamp(i, 0, plan.srcWidth - 4);
+    std::int16_t* folded = plan.coef + 4 * x;
+    folded[0] = folded[1] = folded[2] = folded[3] = 0;
+    for (int k = 0; k < 4; ++k) folded[Clamp(i + k, 0, plan.srcWidth - 1) - first] += c[k];
+    plan.first[x] = first;
+  }
+}
+
+// Groups of 8 columns for the AVX2 kernel. Record r of a group holds the
+// column pair kPairOf[r], so that the kernel's pairwise adds leave the eight
+// results in order.
+void BuildAvx2Groups(ColumnPlan& plan) {
+  static const int kPairOf[4] = {0, 2, 1, 3};
+  plan.groupCount = 0;
+  if (plan.dstWidth < 8) return;
+  const bool windows = plan.folded && plan.srcWidth >= 16;
+  for (std::int32_t start = 0; start < plan.dstWidth; start += 8) {
+    Avx2Group& g = plan.groups[plan.groupCount++];
+    // The last group ends at the row's end, overlapping the one before.
+    g.firstColumn = start + 8 <= plan.dstWidth ? start : plan.dstWidth - 8;
+    g.simd = windows;
+    for (int r = 0; r < 4 && g.simd; ++r) {
+      const std::int32_t a = g.firstColumn + 2 * kPairOf[r], b = a + 1;
+      // A 16-byte window that starts at the pair's first tap, or earlier near
+      // the row's end so that nothing past the row is read.
+      const std::int32_t window =
+          plan.first[a] < plan.srcWidth - 16 ? plan.first[a] : plan.srcWidth - 16;
+      if (plan.first[b] + 3 - window > 15) {
+        g.simd = 0;  // the pair's taps are too far apart for one window
+        break;
+      }
+      g.window[r] = window;
+      for (int t = 0; t < 4; ++t) {
+        g.mask[r][2 * t] = static_cast<std::uint8_t>(plan.first[a] - window + t);
+        g.mask[r][2 * t + 1] = 0x80;
+        g.mask[r][8 + 2 * t] = static_cast<std::uint8_t>(plan.first[b] - window + t);
+        g.mask[r][8 + 2 * t + 1] = 0x80;
+        g.coef[r][t] = plan.coef[4 * a + t];
+        g.coef[r][4 + t] = plan.coef[4 * b + t];
+      }
+    }
+  }
+}
+
+}  // namespace
+
+const ColumnPlan& PlanFor(ColumnPlans* plans, PixelPath path, std::int32_t srcWidth,
+                          std::int32_t dstWidth, std::int32_t step, std::int32_t table) {
+  ++plans->uses;
+  ColumnPlan* oldest = &plans->plan[0];
+  for (ColumnPlan& p : plans->plan) {
+    if (p.srcWidth == srcWidth && p.dstWidth == dstWidth && p.step == step && p.table == table &&
+        p.path == path) {
+      p.lastUse = plans->uses;
+      return p;
+    }
+    if (p.lastUse < oldest->lastUse) oldest = &p;
+  }
+  ColumnPlan& p = *oldest;
+  p.srcWidth = srcWidth;
+  p.dstWidth = dstWidth;
+  p.step = step;
+  p.table = table;
+  p.path = path;
+  p.lastUse = plans->uses;
+  BuildColumns(p);
+  p.groupCount = 0;
+  if (path == PixelPath::Avx2) BuildAvx2Groups(p);
+  return p;
+}
+
+// ---- scalar pieces ----
+
+void VerticalColumns(const std::uint8_t* const rows[4], const std::int16_t* c, std::uint8_t* dst,
+                     int from, int width) {
+  const int lanes = width & ~3;
+  int x = from;
+  for (; x < lanes; ++x) dst[x] = VerticalLanes16(c, rows[0][x], rows[1][x], rows[2][x], rows[3][x]);
+  for (; x < width; ++x) dst[x] = VerticalExact(c, rows[0][x], rows[1][x], rows[2][x], rows[3][x]);
+}
+
+void HorizontalColumns(const ColumnPlan& plan, const std::uint8_t* row, std::uint8_t* dst,
+                       int from, int to) {
+  if (plan.folded) {
+    for (int x = from; x < to; ++x) dst[x] = FoldedColumn(plan, row, x);
+    return;
+  }
+  // A source narrower than four bytes: clamp every tap.
+  const std::int16_t(*table)[4] = cubicFilterTables[plan.table];
+  for (int x = from; x < to; ++x) {
+    const std::int32_t pos = x * plan.step - 65536;
+    const std::int32_t i = pos >> 16;
+    const std::int16_t* c = table[(pos >> 12) & 15];
+    std::int32_t sum = 0;
+    for (int k = 0; k < 4; ++k) sum += c[k] * row[Clamp(i + k, 0, plan.srcWidth - 1)];
+    dst[x] = ClampByte(sum >> 7);
+  }
+}
+
+// ---- row loops ----
+
+void FastScalePlane(const RowKernels& k, PixelPath path, ScalerContext* ctx, std::uint8_t* dst,
+                    std::int32_t dstStride, std::int32_t dstWidth, std::int32_t dstHeight,
+                    const std::uint8_t* src, std::int32_t srcStride, std::int32_t srcWidth,
+                    std::int32_t srcHeight) {
+  if (dstHeight < 1 || dstWidth < 1 || srcWidth < 1 || srcHeight < 1) return;
+  if (dstWidth > kScalerMaxLineWidth) return;
+
+  const ColumnPlan& plan =
+      PlanFor(ctx->plans_, path, srcWidth, dstWidth, ctx->horizontalStep_, ctx->horizontalTable_);
+  const std::int16_t(*vtable)[4] = cubicFilterTables[ctx->verticalTable_];
+  // Filtered rows go round 16 slots by their row number; the vertical pass
+  // takes the four it needs by address, so no slot is mirrored.
+  auto slotOf = [&](std::int32_t row) {
+    return ctx->lineRing_ + static_cast<std::ptrdiff_t>((row + 16) & 15) * dstWidth;
+  };
+  std::int32_t lastRow = -2;
+  std::int32_t y = 2 * 65536;
+  for (std::int32_t r = 0; r < dstHeight; ++r) {
+    const std::int32_t target = y >> 16;
+    // Rows that no output row will read again are skipped, not filtered.
+    if (target - lastRow > 4) lastRow = target - 4;
+    while (lastRow < target) {
+      ++lastRow;
+      const std::int32_t from = Clamp(lastRow, 0, srcHeight - 1);
+      k.horizontalRow(plan, src + static_cast<std::ptrdiff_t>(from) * srcStride, slotOf(lastRow));
+    }
+    const std::uint8_t* rows[4] = {slotOf(target - 3), slotOf(target - 2), slotOf(target - 1),
+                                   slotOf(target)};
+    k.verticalRow(rows, vtable[(y >> 12) & 15], dst + static_cast<std::ptrdiff_t>(r) * dstStride,
+                  dstWidth);
+    y += ctx->verticalStep_;
+  }
+}
+
+}  // namespace scaler_detail
