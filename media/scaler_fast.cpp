@@ -61,39 +61,76 @@ void BuildColumns(ColumnPlan& plan) {
   }
 }
 
-// Groups of 8 columns for the AVX2 kernel. Record r of a group holds the
+// A 16-byte window of the source row that starts at `first`, or earlier near
+// the row's end so that nothing past the row is read.
+inline std::int32_t WindowAt(const ColumnPlan& plan, std::int32_t first) {
+  return first < plan.srcWidth - 16 ? first : plan.srcWidth - 16;
+}
+
+// Columns x .. x + 3 from one window, with 8-bit coefficients. The kernel sums
+// taps 0 + 1 and 2 + 3 with 16-bit saturation and then the two pairs, again
+// saturating; only a saturated pair could change a result (a saturated total
+// clamps to 0 or 255 as the exact one does), so each pair's positive and
+// negative coefficients must stay within 128.
+bool FillByteLane(const ColumnPlan& plan, Avx2Group& g, int lane, std::int32_t x) {
+  const std::int32_t window = WindowAt(plan, plan.first[x]);
+  if (plan.first[x + 3] + 3 - window > 15) return false;
+  for (int j = 0; j < 4; ++j) {
+    const std::int16_t* c = plan.coef + 4 * (x + j);
+    for (int pair = 0; pair < 2; ++pair) {
+      int positive = 0, negative = 0;
+      for (int t = 2 * pair; t < 2 * pair + 2; ++t) {
+        if (c[t] < -128 || c[t] > 127) return false;
+        (c[t] > 0 ? positive : negative) += c[t];
+      }
+      if (positive > 128 || negative < -128) return false;
+    }
+    for (int t = 0; t < 4; ++t) {
+      g.byteMask[16 * lane + 4 * j + t] = static_cast<std::uint8_t>(plan.first[x + j] - window + t);
+      g.byteCoef[16 * lane + 4 * j + t] = static_cast<std::int8_t>(c[t]);
+    }
+  }
+  g.byteWindow[lane] = window;
+  return true;
+}
+
+// Columns as four pairs with 16-bit taps and coefficients. Record r holds the
 // column pair kPairOf[r], so that the kernel's pairwise adds leave the eight
 // results in order.
-void BuildAvx2Groups(ColumnPlan& plan) {
+bool FillWordPairs(const ColumnPlan& plan, Avx2Group& g) {
   static const int kPairOf[4] = {0, 2, 1, 3};
+  for (int r = 0; r < 4; ++r) {
+    const std::int32_t a = g.firstColumn + 2 * kPairOf[r], b = a + 1;
+    const std::int32_t window = WindowAt(plan, plan.first[a]);
+    if (plan.first[b] + 3 - window > 15) return false;  // taps too far apart
+    g.wordWindow[r] = window;
+    for (int t = 0; t < 4; ++t) {
+      g.wordMask[r][2 * t] = static_cast<std::uint8_t>(plan.first[a] - window + t);
+      g.wordMask[r][2 * t + 1] = 0x80;
+      g.wordMask[r][8 + 2 * t] = static_cast<std::uint8_t>(plan.first[b] - window + t);
+      g.wordMask[r][8 + 2 * t + 1] = 0x80;
+      g.wordCoef[r][t] = plan.coef[4 * a + t];
+      g.wordCoef[r][4 + t] = plan.coef[4 * b + t];
+    }
+  }
+  return true;
+}
+
+// Groups of 8 columns for the AVX2 kernel: 0, 8, 16, ... and a last one that
+// ends at the row's end, overlapping the one before.
+void BuildAvx2Groups(ColumnPlan& plan) {
   plan.groupCount = 0;
   if (plan.dstWidth < 8) return;
   const bool windows = plan.folded && plan.srcWidth >= 16;
   for (std::int32_t start = 0; start < plan.dstWidth; start += 8) {
     Avx2Group& g = plan.groups[plan.groupCount++];
-    // The last group ends at the row's end, overlapping the one before.
     g.firstColumn = start + 8 <= plan.dstWidth ? start : plan.dstWidth - 8;
-    g.simd = windows;
-    for (int r = 0; r < 4 && g.simd; ++r) {
-      const std::int32_t a = g.firstColumn + 2 * kPairOf[r], b = a + 1;
-      // A 16-byte window that starts at the pair's first tap, or earlier near
-      // the row's end so that nothing past the row is read.
-      const std::int32_t window =
-          plan.first[a] < plan.srcWidth - 16 ? plan.first[a] : plan.srcWidth - 16;
-      if (plan.first[b] + 3 - window > 15) {
-        g.simd = 0;  // the pair's taps are too far apart for one window
-        break;
-      }
-      g.window[r] = window;
-      for (int t = 0; t < 4; ++t) {
-        g.mask[r][2 * t] = static_cast<std::uint8_t>(plan.first[a] - window + t);
-        g.mask[r][2 * t + 1] = 0x80;
-        g.mask[r][8 + 2 * t] = static_cast<std::uint8_t>(plan.first[b] - window + t);
-        g.mask[r][8 + 2 * t + 1] = 0x80;
-        g.coef[r][t] = plan.coef[4 * a + t];
-        g.coef[r][4 + t] = plan.coef[4 * b + t];
-      }
-    }
+    g.mode = kGroupScalar;
+    if (!windows) continue;
+    if (FillByteLane(plan, g, 0, g.firstColumn) && FillByteLane(plan, g, 1, g.firstColumn + 4))
+      g.mode = kGroupBytes;
+    else if (FillWordPairs(plan, g))
+      g.mode = kGroupWords;
   }
 }
 

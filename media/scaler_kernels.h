@@ -61,16 +61,27 @@ void ReferenceScalePlane(ScalerContext* context, std::uint8_t* dst, std::int32_t
 
 // ---- column plans of the fast path ----
 
-// One group of 8 output columns as the AVX2 horizontal kernel takes it: four
-// pairs of columns, each pair read from one 16-byte window of the source row
-// and spread into 16-bit taps by a byte shuffle.
+// One group of 8 output columns as the AVX2 horizontal kernel takes it.
+enum Avx2GroupMode : std::int32_t {
+  kGroupScalar = 0,  // column by column
+  kGroupBytes = 1,   // 8-bit taps times 8-bit coefficients (the common case)
+  kGroupWords = 2,   // 16-bit taps, for coefficients that do not fit in 8 bits
+};
 struct alignas(32) Avx2Group {
-  std::uint8_t mask[4][16];    // window byte of each 16-bit tap (0x80: zero)
-  std::int16_t coef[4][8];     // the pair's two sets of four folded coefficients
-  std::int32_t window[4];      // first source byte of each pair's window
-  std::int32_t firstColumn;    // output column of the group's first column
-  std::int32_t simd;           // 0: the group is done column by column
-  std::int32_t unused[2];
+  std::int32_t firstColumn;  // output column of the group's first column
+  std::int32_t mode;         // Avx2GroupMode
+  // kGroupBytes: each 128-bit lane holds four columns, read from one 16-byte
+  // window of the source row and spread into four taps each by a byte shuffle.
+  std::int32_t byteWindow[2];
+  std::int32_t unused[4];
+  std::uint8_t byteMask[32];
+  std::int8_t byteCoef[32];
+  // kGroupWords: four pairs of columns, each pair from its own 16-byte window,
+  // spread into 16-bit taps (mask byte 0x80 gives the zero high byte).
+  std::uint8_t wordMask[4][16];
+  std::int16_t wordCoef[4][8];
+  std::int32_t wordWindow[4];
+  std::int32_t unused2[4];
 };
 
 // Everything the fast path needs to filter rows of one plane size.
