@@ -45,6 +45,12 @@ bool PixelPathAvailable(PixelPath path) {
     case PixelPath::Avx2:
       __builtin_cpu_init();
       return __builtin_cpu_supports("avx2");
+    case PixelPath::Avx512:
+      // Byte permutes (VBMI) and 512-bit byte and word arithmetic (BW), with
+      // their 256-bit forms (VL).
+      __builtin_cpu_init();
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 #else
     default:
       return false;
@@ -55,6 +61,7 @@ bool PixelPathAvailable(PixelPath path) {
 
 PixelPath DefaultPixelPath() {
   static const PixelPath chosen = [] {
+    if (PixelPathAvailable(PixelPath::Avx512)) return PixelPath::Avx512;
     if (PixelPathAvailable(PixelPath::Avx2)) return PixelPath::Avx2;
     if (PixelPathAvailable(PixelPath::Sse2)) return PixelPath::Sse2;
     return PixelPath::Reference;
@@ -67,6 +74,7 @@ const char* PixelPathName(PixelPath path) {
     case PixelPath::Reference: return "reference";
     case PixelPath::Sse2: return "sse2";
     case PixelPath::Avx2: return "avx2";
+    case PixelPath::Avx512: return "avx512";
   }
   return "?";
 }
@@ -81,6 +89,7 @@ const RowKernels* KernelsOf(PixelPath path) {
 #if defined(TANDEO_SCALER_X86)
   if (path == PixelPath::Sse2) return &kSse2Kernels;
   if (path == PixelPath::Avx2) return &kAvx2Kernels;
+  if (path == PixelPath::Avx512) return &kAvx512Kernels;
 #else
   (void)path;
 #endif

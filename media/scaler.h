@@ -73,7 +73,7 @@ void ScalePlane(ScalerContext* context, std::uint8_t* dst, std::int32_t dstStrid
                 std::int32_t srcStride, std::int32_t srcWidth, std::int32_t srcHeight);
 
 // The code paths. Every one gives the same bytes for the same input.
-enum class PixelPath { Reference, Sse2, Avx2 };
+enum class PixelPath { Reference, Sse2, Avx2, Avx512 };
 
 bool PixelPathAvailable(PixelPath path);  // the CPU can run it
 PixelPath DefaultPixelPath();             // what the public functions run

@@ -128,7 +128,7 @@ inline bool FitsBytes(const std::int16_t* c) {
 }
 
 inline __m256i BytePair(std::int16_t a, std::int16_t b) {
-  return _mm256_set1_epi16(static_cast<std::int16_t>((a & 0xFF) | (b << 8)));
+  return _mm256_set1_epi16(static_cast<std::int16_t>((a & 0xFF) | ((b & 0xFF) << 8)));
 }
 
 void VerticalRow(const std::uint8_t* const rows[4], const std::int16_t* coef, std::uint8_t* dst,

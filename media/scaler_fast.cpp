@@ -1,6 +1,7 @@
 // The fast scaler's shared part: column plans, the row loop, and the scalar
 // pieces for what the vector kernels leave over. The kernels themselves live in one file per
 // instruction set, each compiled with its own flags.
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -18,7 +19,9 @@ ColumnPlans* NewColumnPlans() {
     p.coef = static_cast<std::int16_t*>(std::malloc(sizeof(std::int16_t) * 4 * kScalerMaxLineWidth));
     p.groups = static_cast<Avx2Group*>(
         std::aligned_alloc(alignof(Avx2Group), sizeof(Avx2Group) * (kScalerMaxLineWidth / 8 + 1)));
-    if (!p.first || !p.coef || !p.groups) {
+    p.wideGroups = static_cast<Avx512Group*>(std::aligned_alloc(
+        alignof(Avx512Group), sizeof(Avx512Group) * (kScalerMaxLineWidth / 32 + 1)));
+    if (!p.first || !p.coef || !p.groups || !p.wideGroups) {
       DeleteColumnPlans(plans);
       return nullptr;
     }
@@ -32,6 +35,7 @@ void DeleteColumnPlans(ColumnPlans* plans) {
     std::free(p.first);
     std::free(p.coef);
     std::free(p.groups);
+    std::free(p.wideGroups);
   }
   delete plans;
 }
@@ -134,6 +138,77 @@ void BuildAvx2Groups(ColumnPlan& plan) {
   }
 }
 
+// Groups of 32 columns for the AVX-512 kernel. The byte permutes read any
+// byte of the windows, so each tap reads its clamped source byte directly with
+// the table's own coefficient, and a coefficient of 128 (which 8 bits cannot
+// hold) is split over a tap of coefficient 0 that reads the same byte. The
+// kernel adds taps 0 + 1 and 2 + 3 with 16-bit saturation and then the two
+// pairs, again saturating; a saturated total clamps to 0 or 255 as the exact
+// one does, so only the pairs must stay within 128 of positive and of
+// negative weight. A group that does not fit is done column by column; when
+// more than two would be, the plan has no such groups and the rows go to the
+// AVX2 kernel.
+bool FillWideGroup(const ColumnPlan& plan, Avx512Group& g) {
+  const std::int16_t(*table)[4] = cubicFilterTables[plan.table];
+  std::int32_t at[32][4];
+  std::int16_t coef[32][4];
+  for (int j = 0; j < 32; ++j) {
+    const std::int32_t pos = (g.firstColumn + j) * plan.step - 65536;
+    const std::int16_t* c = table[(pos >> 12) & 15];
+    for (int k = 0; k < 4; ++k) {
+      at[j][k] = Clamp((pos >> 16) + k, 0, plan.srcWidth - 1);
+      coef[j][k] = c[k];
+    }
+    for (int k = 0; k < 4; ++k) {
+      if (coef[j][k] <= 127) continue;
+      const int spare = k == 1 ? 2 : 1;  // a tap in the other pair, to keep pairs light
+      if (coef[j][spare] != 0) return false;
+      coef[j][spare] = static_cast<std::int16_t>(coef[j][k] / 2);
+      coef[j][k] = static_cast<std::int16_t>(coef[j][k] - coef[j][spare]);
+      at[j][spare] = at[j][k];
+    }
+    for (int pair = 0; pair < 2; ++pair) {
+      int positive = 0, negative = 0;
+      for (int t = 2 * pair; t < 2 * pair + 2; ++t) {
+        if (coef[j][t] < -128 || coef[j][t] > 127) return false;
+        (coef[j][t] > 0 ? positive : negative) += coef[j][t];
+      }
+      if (positive > 128 || negative < -128) return false;
+    }
+  }
+  std::int32_t lowest = at[0][0], highest = at[31][3];
+  for (int j = 0; j < 32; ++j)
+    for (int k = 0; k < 4; ++k) {
+      lowest = std::min(lowest, at[j][k]);
+      highest = std::max(highest, at[j][k]);
+    }
+  // Two windows that end inside the row.
+  g.window[0] = std::min(lowest, plan.srcWidth - 64);
+  g.window[1] = std::min(g.window[0] + 64, plan.srcWidth - 64);
+  if (highest >= g.window[1] + 64) return false;
+  for (int j = 0; j < 32; ++j)
+    for (int k = 0; k < 4; ++k) {
+      const std::int32_t o = at[j][k];
+      const std::int32_t index = o - g.window[0] < 64 ? o - g.window[0] : 64 + o - g.window[1];
+      g.index[k / 2][2 * j + k % 2] = static_cast<std::uint8_t>(index);
+      g.coef[k / 2][2 * j + k % 2] = static_cast<std::int8_t>(coef[j][k]);
+    }
+  return true;
+}
+
+void BuildAvx512Groups(ColumnPlan& plan) {
+  plan.wideGroupCount = 0;
+  if (plan.srcWidth < 64 || plan.dstWidth < 32) return;
+  std::int32_t count = 0, narrow = 0;
+  for (std::int32_t start = 0; start < plan.dstWidth; start += 32) {
+    Avx512Group& g = plan.wideGroups[count++];
+    g.firstColumn = start + 32 <= plan.dstWidth ? start : plan.dstWidth - 32;
+    g.simd = FillWideGroup(plan, g);
+    if (!g.simd && ++narrow > 2) return;
+  }
+  plan.wideGroupCount = count;
+}
+
 }  // namespace
 
 const ColumnPlan& PlanFor(ColumnPlans* plans, PixelPath path, std::int32_t srcWidth,
@@ -157,7 +232,9 @@ const ColumnPlan& PlanFor(ColumnPlans* plans, PixelPath path, std::int32_t srcWi
   p.lastUse = plans->uses;
   BuildColumns(p);
   p.groupCount = 0;
-  if (path == PixelPath::Avx2) BuildAvx2Groups(p);
+  p.wideGroupCount = 0;
+  if (path == PixelPath::Avx2 || path == PixelPath::Avx512) BuildAvx2Groups(p);
+  if (path == PixelPath::Avx512) BuildAvx512Groups(p);
   return p;
 }
 

@@ -84,6 +84,18 @@ struct alignas(32) Avx2Group {
   std::int32_t unused2[4];
 };
 
+// One group of 32 output columns as the AVX-512 horizontal kernel takes it:
+// taps 0 and 1 of every column, and taps 2 and 3, permuted out of two 64-byte
+// windows of the source row.
+struct alignas(64) Avx512Group {
+  std::int32_t firstColumn;
+  std::int32_t window[2];
+  std::int32_t simd;  // 0: done column by column
+  std::int32_t unused[12];
+  std::uint8_t index[2][64];  // byte of each tap in the windows (64 and up: the second)
+  std::int8_t coef[2][64];
+};
+
 // Everything the fast path needs to filter rows of one plane size.
 struct ColumnPlan {
   // What the plan was built for.
@@ -99,6 +111,10 @@ struct ColumnPlan {
   // Groups of 8 columns (AVX2): 0, 8, 16, ... and a last one ending at dstWidth.
   std::int32_t groupCount = 0;
   Avx2Group* groups = nullptr;    // kScalerMaxLineWidth / 8 + 1 entries
+  // Groups of 32 columns (AVX-512), laid out the same way; none when the
+  // rows are better left to the AVX2 kernel.
+  std::int32_t wideGroupCount = 0;
+  Avx512Group* wideGroups = nullptr;  // kScalerMaxLineWidth / 32 + 1 entries
 };
 
 // Two plans, so that the luma and chroma sizes of one picture both stay built.
@@ -136,6 +152,7 @@ struct RowKernels {
 
 extern const RowKernels kSse2Kernels;
 extern const RowKernels kAvx2Kernels;
+extern const RowKernels kAvx512Kernels;
 
 // Scalar pieces the kernels use for what their vectors do not cover.
 void ConvertPixels(const std::uint8_t* src, std::uint8_t* y, std::uint8_t* u, std::uint8_t* v,
@@ -150,5 +167,7 @@ void Sse2ConvertRow(const std::uint8_t* src, std::uint8_t* y, std::uint8_t* u, s
                     int width);
 void Avx2ConvertRow(const std::uint8_t* src, std::uint8_t* y, std::uint8_t* u, std::uint8_t* v,
                     int width);
+void Avx512ConvertRow(const std::uint8_t* src, std::uint8_t* y, std::uint8_t* u, std::uint8_t* v,
+                      int width);
 
 }  // namespace scaler_detail

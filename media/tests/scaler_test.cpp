@@ -154,7 +154,10 @@ TEST(ScaleI420, FastPathsMatchReferenceOnAwkwardSizes) {
       {17, 33, 15, 9},     {31, 31, 33, 33},     {65, 47, 63, 49},     {1000, 900, 20, 16},
       {1000, 60, 50, 59},  {2048, 64, 4096, 16}, {4095, 9, 4094, 3},   {96, 96, 4096, 5},
       {24, 24, 23, 25},    {1366, 768, 1366, 768}, {1364, 768, 1280, 720}, {16, 16, 8, 8},
-      {800, 2, 799, 2},    {2, 800, 2, 799},     {1, 500, 300, 2},     {500, 1, 2, 300}};
+      {800, 2, 799, 2},    {2, 800, 2, 799},     {1, 500, 300, 2},     {500, 1, 2, 300},
+      // Steps near 4: some groups of columns span more source bytes than
+      // the widest kernels take at once.
+      {259, 9, 64, 5},     {262, 9, 64, 5},      {1030, 4, 256, 4}};
   for (const auto& c : cases) ExpectFastMatchesReference(c[0], c[1], c[2], c[3]);
   for (const auto& c : cases) ExpectFastMatchesReference(c[0], c[1], c[2], c[3], 7);
 }

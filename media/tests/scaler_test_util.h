@@ -11,7 +11,7 @@ namespace scaler_test {
 // The fast paths this CPU can run (each is compared with the reference).
 inline std::vector<PixelPath> FastPaths() {
   std::vector<PixelPath> paths;
-  for (PixelPath p : {PixelPath::Sse2, PixelPath::Avx2})
+  for (PixelPath p : {PixelPath::Sse2, PixelPath::Avx2, PixelPath::Avx512})
     if (PixelPathAvailable(p)) paths.push_back(p);
   return paths;
 }
