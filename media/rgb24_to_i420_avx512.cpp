@@ -9,30 +9,33 @@ namespace scaler_detail {
 namespace {
 
 // Permute indices into the pair (bytes 0..63 at p, bytes 32..95 at p + 32).
+// Built at compile time: code in this file may only run on CPUs with AVX-512.
 struct Indices {
-  alignas(64) std::uint8_t blueGreen[64];  // B, G of pixels 0..31
-  alignas(64) std::uint8_t red[64];        // R, R of pixels 0..31
-  alignas(64) std::uint8_t even[64];       // B, G of pixels 0, 2, .. 30, then R, R of them
-  alignas(64) std::uint8_t odd[64];        // the same of pixels 1, 3, .. 31
-  Indices() {
-    auto at = [](int byte) { return static_cast<std::uint8_t>(byte < 64 ? byte : 64 + byte - 32); };
+  alignas(64) std::uint8_t blueGreen[64] = {};  // B, G of pixels 0..31
+  alignas(64) std::uint8_t red[64] = {};        // R, R of pixels 0..31
+  alignas(64) std::uint8_t even[64] = {};       // B, G of pixels 0, 2, .. 30, then R, R of them
+  alignas(64) std::uint8_t odd[64] = {};        // the same of pixels 1, 3, .. 31
+  static constexpr std::uint8_t At(int byte) {
+    return static_cast<std::uint8_t>(byte < 64 ? byte : 64 + byte - 32);
+  }
+  constexpr Indices() {
     for (int q = 0; q < 32; ++q) {
-      blueGreen[2 * q] = at(3 * q);
-      blueGreen[2 * q + 1] = at(3 * q + 1);
-      red[2 * q] = red[2 * q + 1] = at(3 * q + 2);
+      blueGreen[2 * q] = At(3 * q);
+      blueGreen[2 * q + 1] = At(3 * q + 1);
+      red[2 * q] = red[2 * q + 1] = At(3 * q + 2);
     }
     for (int m = 0; m < 16; ++m) {
-      for (int s = 0; s < 2; ++s) {
-        std::uint8_t* out = s ? odd : even;
-        const int px = 3 * (2 * m + s);
-        out[2 * m] = at(px);
-        out[2 * m + 1] = at(px + 1);
-        out[32 + 2 * m] = out[32 + 2 * m + 1] = at(px + 2);
-      }
+      const int e = 3 * (2 * m), o = 3 * (2 * m + 1);
+      even[2 * m] = At(e);
+      even[2 * m + 1] = At(e + 1);
+      even[32 + 2 * m] = even[32 + 2 * m + 1] = At(e + 2);
+      odd[2 * m] = At(o);
+      odd[2 * m + 1] = At(o + 1);
+      odd[32 + 2 * m] = odd[32 + 2 * m + 1] = At(o + 2);
     }
   }
 };
-const Indices kIndices;
+constexpr Indices kIndices;
 
 inline __m512i Pairs(std::int8_t a, std::int8_t b) {
   return _mm512_set1_epi16(static_cast<std::int16_t>((a & 0xFF) | ((b & 0xFF) << 8)));

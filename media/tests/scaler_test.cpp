@@ -218,3 +218,27 @@ TEST(ScaleI420, NullPlanesAndBadSizesAreSkipped) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the capture object calls: the run-time choice gives the reference's bytes.
+TEST(ScaleI420, PublicFunctionsMatchReference) {
+  EXPECT_TRUE(PixelPathAvailable(DefaultPixelPath()));
+  const int w = 1364, h = 768;
+  std::vector<std::uint8_t> bgr = scaler_test::RandomBytes(3 * w * h, 11);
+  I420 full(w, h), fullRef(w, h);
+  Rgb24ToI420(bgr.data(), full.Y(), full.U(), full.V(), w, h, w, w / 2, 3 * w, true);
+  Rgb24ToI420On(PixelPath::Reference, bgr.data(), fullRef.Y(), fullRef.U(), fullRef.V(), w, h, w,
+                w / 2, 3 * w, true);
+  ASSERT_TRUE(full == fullRef);
+
+  ScalerContext ctx, refCtx;
+  I420 out(1280, 720), ref(1280, 720);
+  ScaleI420(&ctx, w, h, w, w / 2, full.Y(), full.U(), full.V(), 1280, 720, 1280, 640, out.Y(),
+            out.U(), out.V());
+  ScaleI420On(PixelPath::Reference, &refCtx, w, h, w, w / 2, full.Y(), full.U(), full.V(), 1280,
+              720, 1280, 640, ref.Y(), ref.U(), ref.V());
+  EXPECT_TRUE(out == ref);
+}
+
+}  // namespace
