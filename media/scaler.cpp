@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "media/scaler_kernels.h"
 
@@ -23,9 +22,7 @@ void FastScalePlane(const RowKernels& k, PixelPath path, ScalerContext* ctx, std
 
 ScalerContext::ScalerContext()
     : lineRing_(static_cast<std::uint8_t*>(std::malloc(kScalerRingBytes))),
-      plans_(NewColumnPlans()) {
-  if (!lineRing_ || !plans_) throw std::bad_alloc();
-}
+      plans_(NewColumnPlans()) {}
 
 ScalerContext::~ScalerContext() {
   DeleteColumnPlans(plans_);
@@ -131,7 +128,7 @@ void Rgb24ToI420On(PixelPath path, const std::uint8_t* src, std::uint8_t* dstY,
 void ScalePlaneOn(PixelPath path, ScalerContext* ctx, std::uint8_t* dst, std::int32_t dstStride,
                   std::int32_t dstWidth, std::int32_t dstHeight, const std::uint8_t* src,
                   std::int32_t srcStride, std::int32_t srcWidth, std::int32_t srcHeight) {
-  if (!ctx || !dst || !src) return;
+  if (!ctx || !ctx->usable() || !dst || !src) return;
   if (ctx->horizontalTable_ < 0 || ctx->horizontalTable_ > 20 || ctx->verticalTable_ < 0 ||
       ctx->verticalTable_ > 20)
     return;  // a context that no ScaleI420 call has set up
@@ -152,7 +149,8 @@ void ScaleI420On(PixelPath path, ScalerContext* ctx, std::int32_t srcWidth,
                  std::int32_t dstWidth, std::int32_t dstHeight, std::int32_t dstStrideY,
                  std::int32_t dstStrideUV, std::uint8_t* dstY, std::uint8_t* dstU,
                  std::uint8_t* dstV) {
-  if (!ctx || srcWidth < 1 || srcHeight < 1 || dstWidth < 1 || dstHeight < 1) return;
+  if (!ctx || !ctx->usable() || srcWidth < 1 || srcHeight < 1 || dstWidth < 1 || dstHeight < 1)
+    return;
   if (srcWidth > kScalerMaxSourceSize || srcHeight > kScalerMaxSourceSize ||
       dstWidth > kScalerMaxLineWidth || dstHeight > kScalerMaxSourceSize)
     return;

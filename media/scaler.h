@@ -24,13 +24,15 @@ struct ColumnPlans;
 }
 
 // Scaler state reused for every frame. The line ring and the column plans of
-// the fast path are allocated once with the context and never per frame.
+// the fast path are allocated once with the context and never per frame; if
+// that allocation fails the context is not usable and scaling writes nothing.
 class ScalerContext {
  public:
   ScalerContext();
   ~ScalerContext();
   ScalerContext(const ScalerContext&) = delete;
   ScalerContext& operator=(const ScalerContext&) = delete;
+  bool usable() const { return lineRing_ != nullptr && plans_ != nullptr; }
 
   // Set anew by every ScaleI420 call from the luma sizes.
   std::int32_t rowOrigin_ = 0;
