@@ -2,6 +2,7 @@
 // per-call set-up of ScaleI420 that every path shares.
 #include "media/scaler.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -133,6 +134,12 @@ void ScalePlaneOn(PixelPath path, ScalerContext* ctx, std::uint8_t* dst, std::in
       ctx->verticalTable_ > 20)
     return;  // a context that no ScaleI420 call has set up
   if (srcWidth > kScalerMaxSourceSize || srcHeight > kScalerMaxSourceSize) return;
+  // Source positions run up to size x step (rows from 2 on): they must fit
+  // 32 bits. Within the size limits, steps that ScaleI420 sets always do.
+  if (ctx->horizontalStep_ < 0 || ctx->verticalStep_ < 0 ||
+      static_cast<std::int64_t>(dstWidth) * ctx->horizontalStep_ > INT32_MAX ||
+      static_cast<std::int64_t>(dstHeight) * ctx->verticalStep_ + 2 * 65536 > INT32_MAX)
+    return;
   path = Runnable(path);
   const RowKernels* k = KernelsOf(path);
   if (k)

@@ -1,6 +1,6 @@
 // The fast scaler's shared part: column plans, the row loop, and the scalar
-// pieces for what the vector kernels leave over. The kernels themselves live in one file per
-// instruction set, each compiled with its own flags.
+// pieces for what the vector kernels leave over. The kernels themselves live
+// in one file per instruction set, each compiled with its own flags.
 #include <algorithm>
 #include <cstdlib>
 #include <new>

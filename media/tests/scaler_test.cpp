@@ -157,7 +157,9 @@ TEST(ScaleI420, FastPathsMatchReferenceOnAwkwardSizes) {
       {800, 2, 799, 2},    {2, 800, 2, 799},     {1, 500, 300, 2},     {500, 1, 2, 300},
       // Steps near 4: some groups of columns span more source bytes than
       // the widest kernels take at once.
-      {259, 9, 64, 5},     {262, 9, 64, 5},      {1030, 4, 256, 4}};
+      {259, 9, 64, 5},     {262, 9, 64, 5},      {1030, 4, 256, 4},
+      // The largest sources, to a single row or column.
+      {32000, 3, 2, 2},    {3, 32000, 2, 2}};
   for (const auto& c : cases) ExpectFastMatchesReference(c[0], c[1], c[2], c[3]);
   for (const auto& c : cases) ExpectFastMatchesReference(c[0], c[1], c[2], c[3], 7);
 }
