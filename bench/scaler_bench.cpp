@@ -133,8 +133,10 @@ void RegisterAll() {
           });
     };
     reg("fast", [c](benchmark::State& s) { RunFast(s, c, DefaultPixelPath()); });
-    if (DefaultPixelPath() != PixelPath::Sse2 && PixelPathAvailable(PixelPath::Sse2))
-      reg("sse2", [c](benchmark::State& s) { RunFast(s, c, PixelPath::Sse2); });
+    // The narrower paths too, for CPUs that lack the default one.
+    for (PixelPath path : {PixelPath::Sse2, PixelPath::Avx2, PixelPath::Avx512})
+      if (path != DefaultPixelPath() && PixelPathAvailable(path))
+        reg(PixelPathName(path), [c, path](benchmark::State& s) { RunFast(s, c, path); });
     reg("reference", [c](benchmark::State& s) { RunFast(s, c, PixelPath::Reference); });
     if (c.scale) {
       reg("libyuv-box", [c](benchmark::State& s) { RunLibyuv(s, c, libyuv::kFilterBox); });
