@@ -25,19 +25,20 @@ void FastRgb24ToI420(const RowKernels& k, const std::uint8_t* src, std::uint8_t*
                      std::uint8_t* dstU, std::uint8_t* dstV, std::int32_t width,
                      std::int32_t height, std::int32_t strideY, std::int32_t strideUV,
                      std::int32_t srcStride, bool flip) {
-  if (height <= 0 || width <= 0) return;
-  const std::ptrdiff_t rowStep = flip ? -static_cast<std::ptrdiff_t>(srcStride) : srcStride;
-  const std::uint8_t* row = flip ? src + static_cast<std::ptrdiff_t>(height - 1) * srcStride : src;
-  for (std::int32_t j = 0; 2 * j < height; ++j) {
-    k.convertRow(row, dstY + static_cast<std::ptrdiff_t>(2 * j) * strideY,
-                 dstU + static_cast<std::ptrdiff_t>(j) * strideUV,
-                 dstV + static_cast<std::ptrdiff_t>(j) * strideUV, width);
-    row += rowStep;
-    if (2 * j + 1 < height) {
-      k.convertRow(row, dstY + static_cast<std::ptrdiff_t>(2 * j + 1) * strideY, nullptr, nullptr,
-                   width);
-      row += rowStep;
-    }
+  if (height <= 0 || width <= 0 || !src || !dstY) return;
+  const bool chroma = dstU && dstV;
+  // With flip the stored rows are bottom-up: output row r is stored row height - 1 - r.
+  auto sourceRow = [&](std::int32_t r) {
+    return src + static_cast<std::ptrdiff_t>(flip ? height - 1 - r : r) * srcStride;
+  };
+  for (std::int32_t r = 0; r < height; ++r) {
+    std::uint8_t* y = dstY + static_cast<std::ptrdiff_t>(r) * strideY;
+    // Chroma from the first row of each pair only.
+    if (chroma && r % 2 == 0)
+      k.convertRow(sourceRow(r), y, dstU + static_cast<std::ptrdiff_t>(r / 2) * strideUV,
+                   dstV + static_cast<std::ptrdiff_t>(r / 2) * strideUV, width);
+    else
+      k.convertRow(sourceRow(r), y, nullptr, nullptr, width);
   }
 }
 

@@ -52,7 +52,8 @@ class ScalerContext {
 // src points at the first stored row of 24-bit blue-green-red pixels, each
 // row srcStride bytes after the previous one; with flip the stored rows are
 // bottom-up and the last stored row becomes the first luma row. Writes
-// width x height luma and (width / 2) x ((height + 1) / 2) chroma samples.
+// width x height luma and (width / 2) x ((height + 1) / 2) chroma samples
+// (no chroma when dstU or dstV is null).
 void Rgb24ToI420(const std::uint8_t* src, std::uint8_t* dstY, std::uint8_t* dstU,
                  std::uint8_t* dstV, std::int32_t width, std::int32_t height,
                  std::int32_t strideY, std::int32_t strideUV, std::int32_t srcStride,

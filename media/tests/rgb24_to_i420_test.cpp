@@ -173,6 +173,17 @@ TEST(Rgb24ToI420, FullScreenMatchesReference) {
   }
 }
 
+TEST(Rgb24ToI420, LumaOnlyWithoutChromaPlanes) {
+  const int w = 70, h = 5;
+  Conversion full(w, h, 0, 0, 0, 21);
+  full.Run(PixelPath::Reference, true);
+  for (PixelPath path : AllPaths()) {
+    std::vector<std::uint8_t> y(full.y.size(), 0xEE);
+    Rgb24ToI420On(path, full.src.data(), y.data(), nullptr, nullptr, w, h, w, w / 2, 3 * w, true);
+    EXPECT_EQ(y, full.y) << PixelPathName(path);
+  }
+}
+
 TEST(Rgb24ToI420, EmptyPictureWritesNothing) {
   std::uint8_t src[3] = {1, 2, 3}, y = 0xEE, u = 0xEE, v = 0xEE;
   for (PixelPath path : AllPaths()) {
