@@ -1,5 +1,5 @@
-// The plain colour conversion: one pixel at a time, exactly as the design
-// reads. It is kept as the yardstick that every fast path must match.
+// The plain colour conversion: one pixel at a time, formula by formula. It
+// is kept as the yardstick that every fast path must match.
 //
 // Every column is converted, also those after the last whole group of 8
 // pixels, so that no column of the picture keeps a stale value.

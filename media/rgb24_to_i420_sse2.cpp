@@ -54,7 +54,7 @@ void Sse2ConvertRow(const std::uint8_t* src, std::uint8_t* y, std::uint8_t* u, s
     __m128i y16 = _mm_packs_epi32(_mm_unpacklo_epi32(yEven, yOdd), _mm_unpackhi_epi32(yEven, yOdd));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(y + x), _mm_packus_epi16(y16, y16));
     if (u) {
-      const __m128i mean = _mm_avg_epu8(even, odd);  // rounds up, as the design asks
+      const __m128i mean = _mm_avg_epu8(even, odd);  // rounds up, as the chroma formula asks
       __m128i u32 = _mm_add_epi32(_mm_srai_epi32(Dot4(mean, coefU), 7), half);
       __m128i v32 = _mm_add_epi32(_mm_srai_epi32(Dot4(mean, coefV), 7), half);
       __m128i uv = _mm_packus_epi16(_mm_packs_epi32(u32, v32), _mm_setzero_si128());

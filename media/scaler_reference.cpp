@@ -1,4 +1,4 @@
-// The plain scaler: one sample at a time, exactly as the design reads, ring
+// The plain scaler: one sample at a time, step by step, the ring
 // of 20 line slots with its 4 mirror slots included. It is kept as the
 // yardstick that every fast path must match byte for byte.
 #include <cstring>

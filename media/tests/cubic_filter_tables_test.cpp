@@ -1,5 +1,5 @@
-// The stored filter tables against their construction rule and the values
-// the design lists.
+// The stored filter tables against their construction rule and the telling
+// rows that pin them down.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,7 +14,7 @@ double Kernel(double x) {
   return -0.5 * (8 * x - 4 - 5 * x * x + x * x * x);
 }
 
-// Table i, phase p, built as the design describes: weights of the kernel
+// Table i, phase p, built by the construction rule: weights of the kernel
 // stretched by 20 / i, quantised to sum 128 with error feedback, each value
 // rounded through single precision, ties to even.
 void BuildPhase(int i, int p, std::int16_t out[4]) {

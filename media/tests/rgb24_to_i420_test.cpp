@@ -1,4 +1,4 @@
-// Colour conversion: the reference against the design's values and rules,
+// Colour conversion: the reference against known colours and the rules,
 // and every fast path against the reference.
 #include <gtest/gtest.h>
 
@@ -52,7 +52,7 @@ struct Conversion {
 };
 
 // Uniform 16 x 2 picture of one colour: its Y, U and V on each path.
-TEST(Rgb24ToI420, DesignColours) {
+TEST(Rgb24ToI420, KnownColours) {
   struct Case { int b, g, r, y, u, v; };
   const Case cases[] = {{0, 0, 0, 16, 128, 128},     {255, 255, 255, 237, 131, 131},
                         {0, 0, 255, 81, 92, 239},    {0, 255, 0, 145, 56, 36},
@@ -107,7 +107,7 @@ TEST(Rgb24ToI420, ChromaFromFirstRowAndFlip) {
 }
 
 // Columns past the last whole group of 8 are converted like all others
-// (left stale by the original design): a 1364-wide row has 1364 luma and 682
+// (they used to be left stale): a 1364-wide row has 1364 luma and 682
 // chroma samples, each as the formulas give it.
 TEST(Rgb24ToI420, TailColumnsAreConverted) {
   const int w = 1364, h = 2;

@@ -1,4 +1,4 @@
-// The cubic scaler: the reference against the design's rules, and every fast
+// The cubic scaler: the reference against its sampling rules, and every fast
 // path against the reference over many sizes.
 #include <gtest/gtest.h>
 
@@ -122,7 +122,7 @@ TEST(ScalePlane, ReferenceMatchesDirectSampling) {
       for (int x = 0; x < w; ++x) {
         int sum = 0;
         for (int k = 0; k < 4; ++k) sum += c[k] * horizontal((pos >> 16) - 1 + k, x);
-        // The design's 16-bit lanes only differ from the exact sum where it saturates.
+        // 16-bit lanes could only differ from the exact sum where it saturates.
         ASSERT_EQ(out.y[r * dw + x], std::clamp(sum >> 7, 0, 255))
             << sw << "x" << sh << "->" << dw << "x" << dh << " at " << x << "," << r;
       }
