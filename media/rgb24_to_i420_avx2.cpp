@@ -5,16 +5,11 @@
 #include <cstring>
 
 #include "media/scaler_kernels.h"
+#include "media/simd_avx2.h"
 
 namespace scaler_detail {
 
 namespace {
-
-inline __m256i Load2(const std::uint8_t* lo, const std::uint8_t* hi) {
-  return _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
-}
 
 // Sixteen pixels at p; writes 16 luma bytes and, with u, 8 U and 8 V bytes.
 inline void Block16(const std::uint8_t* p, std::uint8_t* y, std::uint8_t* u, std::uint8_t* v) {

@@ -4,16 +4,11 @@
 #include <immintrin.h>
 
 #include "media/scaler_kernels.h"
+#include "media/simd_avx2.h"
 
 namespace scaler_detail {
 
 namespace {
-
-inline __m256i Load2(const std::uint8_t* lo, const std::uint8_t* hi) {
-  return _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
-}
 
 inline const __m256i* At(const void* p) { return reinterpret_cast<const __m256i*>(p); }
 
@@ -119,12 +114,6 @@ inline void VerticalBytes32(const std::uint8_t* const rows[4], __m256i c01, __m2
                                        _mm256_maddubs_epi16(_mm256_unpackhi_epi8(r2, r3), c23));
   const __m256i out = _mm256_packus_epi16(_mm256_srai_epi16(lo, 7), _mm256_srai_epi16(hi, 7));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x), out);
-}
-
-inline bool FitsBytes(const std::int16_t* c) {
-  for (int k = 0; k < 4; ++k)
-    if (c[k] < -128 || c[k] > 127) return false;
-  return true;
 }
 
 inline __m256i BytePair(std::int16_t a, std::int16_t b) {

@@ -37,12 +37,6 @@ void HorizontalRow(const ColumnPlan& plan, const std::uint8_t* row, std::uint8_t
   }
 }
 
-inline bool FitsBytes(const std::int16_t* c) {
-  for (int k = 0; k < 4; ++k)
-    if (c[k] < -128 || c[k] > 127) return false;
-  return true;
-}
-
 inline __m512i BytePair(std::int16_t a, std::int16_t b) {
   return _mm512_set1_epi16(static_cast<std::int16_t>((a & 0xFF) | ((b & 0xFF) << 8)));
 }

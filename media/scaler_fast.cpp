@@ -65,30 +65,34 @@ void BuildColumns(ColumnPlan& plan) {
   }
 }
 
+// Four coefficients for the byte kernels, which multiply-add tap pairs 0 + 1
+// and 2 + 3 with 16-bit saturation and then add the two pairs, saturating
+// again. A saturated total clamps to 0 or 255 as the exact sum does, so only
+// a saturated pair could change a result: each coefficient must fit 8 bits and
+// each pair's positive and negative weights stay within 128.
+bool PairsFitBytes(const std::int16_t* c) {
+  if (!FitsBytes(c)) return false;
+  for (int pair = 0; pair < 4; pair += 2) {
+    int positive = 0, negative = 0;
+    for (int t = pair; t < pair + 2; ++t) (c[t] > 0 ? positive : negative) += c[t];
+    if (positive > 128 || negative < -128) return false;
+  }
+  return true;
+}
+
 // A 16-byte window of the source row that starts at `first`, or earlier near
 // the row's end so that nothing past the row is read.
 inline std::int32_t WindowAt(const ColumnPlan& plan, std::int32_t first) {
   return first < plan.srcWidth - 16 ? first : plan.srcWidth - 16;
 }
 
-// Columns x .. x + 3 from one window, with 8-bit coefficients. The kernel sums
-// taps 0 + 1 and 2 + 3 with 16-bit saturation and then the two pairs, again
-// saturating; only a saturated pair could change a result (a saturated total
-// clamps to 0 or 255 as the exact one does), so each pair's positive and
-// negative coefficients must stay within 128.
+// Columns x .. x + 3 from one window, with 8-bit coefficients.
 bool FillByteLane(const ColumnPlan& plan, Avx2Group& g, int lane, std::int32_t x) {
   const std::int32_t window = WindowAt(plan, plan.first[x]);
   if (plan.first[x + 3] + 3 - window > 15) return false;
   for (int j = 0; j < 4; ++j) {
     const std::int16_t* c = plan.coef + 4 * (x + j);
-    for (int pair = 0; pair < 2; ++pair) {
-      int positive = 0, negative = 0;
-      for (int t = 2 * pair; t < 2 * pair + 2; ++t) {
-        if (c[t] < -128 || c[t] > 127) return false;
-        (c[t] > 0 ? positive : negative) += c[t];
-      }
-      if (positive > 128 || negative < -128) return false;
-    }
+    if (!PairsFitBytes(c)) return false;
     for (int t = 0; t < 4; ++t) {
       g.byteMask[16 * lane + 4 * j + t] = static_cast<std::uint8_t>(plan.first[x + j] - window + t);
       g.byteCoef[16 * lane + 4 * j + t] = static_cast<std::int8_t>(c[t]);
@@ -141,13 +145,9 @@ void BuildAvx2Groups(ColumnPlan& plan) {
 // Groups of 32 columns for the AVX-512 kernel. The byte permutes read any
 // byte of the windows, so each tap reads its clamped source byte directly with
 // the table's own coefficient, and a coefficient of 128 (which 8 bits cannot
-// hold) is split over a tap of coefficient 0 that reads the same byte. The
-// kernel adds taps 0 + 1 and 2 + 3 with 16-bit saturation and then the two
-// pairs, again saturating; a saturated total clamps to 0 or 255 as the exact
-// one does, so only the pairs must stay within 128 of positive and of
-// negative weight. A group that does not fit is done column by column; when
-// more than two would be, the plan has no such groups and the rows go to the
-// AVX2 kernel.
+// hold) is split over a tap of coefficient 0 that reads the same byte. A
+// group that does not fit is done column by column; when more than two would
+// be, the plan has no such groups and the rows go to the AVX2 kernel.
 bool FillWideGroup(const ColumnPlan& plan, Avx512Group& g) {
   const std::int16_t(*table)[4] = cubicFilterTables[plan.table];
   std::int32_t at[32][4];
@@ -167,14 +167,7 @@ bool FillWideGroup(const ColumnPlan& plan, Avx512Group& g) {
       coef[j][k] = static_cast<std::int16_t>(coef[j][k] - coef[j][spare]);
       at[j][spare] = at[j][k];
     }
-    for (int pair = 0; pair < 2; ++pair) {
-      int positive = 0, negative = 0;
-      for (int t = 2 * pair; t < 2 * pair + 2; ++t) {
-        if (coef[j][t] < -128 || coef[j][t] > 127) return false;
-        (coef[j][t] > 0 ? positive : negative) += coef[j][t];
-      }
-      if (positive > 128 || negative < -128) return false;
-    }
+    if (!PairsFitBytes(coef[j])) return false;
   }
   std::int32_t lowest = at[0][0], highest = at[31][3];
   for (int j = 0; j < 32; ++j)

@@ -49,6 +49,13 @@ static inline std::uint8_t VerticalExact(const std::int16_t* c, int r0, int r1, 
   return ClampByte((c[0] * r0 + c[1] * r1 + c[2] * r2 + c[3] * r3) >> 7);
 }
 
+// Whether four coefficients fit signed 8-bit multiply-adds.
+static inline bool FitsBytes(const std::int16_t* c) {
+  for (int k = 0; k < 4; ++k)
+    if (c[k] < -128 || c[k] > 127) return false;
+  return true;
+}
+
 // ---- reference implementation ----
 
 void ReferenceRgb24ToI420(const std::uint8_t* src, std::uint8_t* dstY, std::uint8_t* dstU,

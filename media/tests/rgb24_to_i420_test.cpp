@@ -8,14 +8,9 @@
 
 namespace {
 
+using scaler_test::AllPaths;
 using scaler_test::FastPaths;
 using scaler_test::RandomBytes;
-
-std::vector<PixelPath> AllPaths() {
-  std::vector<PixelPath> paths{PixelPath::Reference};
-  for (PixelPath p : FastPaths()) paths.push_back(p);
-  return paths;
-}
 
 // One conversion with buffers sized exactly to the picture (a read or write
 // past them is caught under AddressSanitizer) and row padding that must stay

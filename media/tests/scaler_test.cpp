@@ -9,16 +9,11 @@
 
 namespace {
 
+using scaler_test::AllPaths;
 using scaler_test::FastPaths;
 using scaler_test::I420;
 using scaler_test::RandomI420;
 using scaler_test::Scale;
-
-std::vector<PixelPath> AllPaths() {
-  std::vector<PixelPath> paths{PixelPath::Reference};
-  for (PixelPath p : FastPaths()) paths.push_back(p);
-  return paths;
-}
 
 TEST(ScaleI420, StepsAndTables) {
   ScalerContext ctx;

@@ -16,6 +16,13 @@ inline std::vector<PixelPath> FastPaths() {
   return paths;
 }
 
+// The reference and every fast path.
+inline std::vector<PixelPath> AllPaths() {
+  std::vector<PixelPath> paths{PixelPath::Reference};
+  for (PixelPath p : FastPaths()) paths.push_back(p);
+  return paths;
+}
+
 inline std::vector<std::uint8_t> RandomBytes(std::size_t n, std::uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<std::uint8_t> v(n);
