@@ -31,7 +31,10 @@ void FastRgb24ToI420(const RowKernels& k, const std::uint8_t* src, std::uint8_t*
   auto sourceRow = [&](std::int32_t r) {
     return src + static_cast<std::ptrdiff_t>(flip ? height - 1 - r : r) * srcStride;
   };
-  for (std::int32_t r = 0; r < height; ++r) {
+  for (std::int32_t i = 0; i < height; ++i) {
+    // Bottom-up rows are read in the order they are stored: memory is walked
+    // forwards, as the hardware's prefetch expects.
+    const std::int32_t r = flip ? height - 1 - i : i;
     std::uint8_t* y = dstY + static_cast<std::ptrdiff_t>(r) * strideY;
     // Chroma from the first row of each pair only.
     if (chroma && r % 2 == 0)
