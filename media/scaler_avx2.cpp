@@ -55,7 +55,43 @@ inline void WordsOneGroup(const Avx2Group& g, const std::uint8_t* row, std::uint
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + g.firstColumn), out);
 }
 
+// Sixteen columns as 16-bit sums: columns 0-7 | 8-15.
+inline __m256i PairSums(const Avx2PairGroup& g, const std::uint8_t* row) {
+  const __m256i window = Load2(row + g.window[0], row + g.window[1]);
+  const __m256i taps01 = _mm256_shuffle_epi8(window, _mm256_load_si256(At(g.mask[0])));
+  const __m256i taps23 = _mm256_shuffle_epi8(window, _mm256_load_si256(At(g.mask[1])));
+  return _mm256_srai_epi16(
+      _mm256_adds_epi16(_mm256_maddubs_epi16(taps01, _mm256_load_si256(At(g.coef[0]))),
+                        _mm256_maddubs_epi16(taps23, _mm256_load_si256(At(g.coef[1])))),
+      7);
+}
+
+void PairGroupsRow(const ColumnPlan& plan, const std::uint8_t* row, std::uint8_t* dst) {
+  const Avx2PairGroup* g = plan.pairGroups;
+  const Avx2PairGroup* end = g + plan.pairGroupCount;
+  while (g != end) {
+    if (g + 1 != end && g[1].firstColumn == g->firstColumn + 16) {
+      // a0-7 b0-7 | a8-15 b8-15, reordered to a0-15 b0-15.
+      const __m256i bytes = _mm256_permute4x64_epi64(
+          _mm256_packus_epi16(PairSums(g[0], row), PairSums(g[1], row)), _MM_SHUFFLE(3, 1, 2, 0));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + g->firstColumn), bytes);
+      g += 2;
+    } else {
+      const __m256i sums = PairSums(*g, row);
+      const __m256i bytes =
+          _mm256_permute4x64_epi64(_mm256_packus_epi16(sums, sums), _MM_SHUFFLE(3, 1, 2, 0));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + g->firstColumn),
+                       _mm256_castsi256_si128(bytes));
+      ++g;
+    }
+  }
+}
+
 void HorizontalRow(const ColumnPlan& plan, const std::uint8_t* row, std::uint8_t* dst) {
+  if (plan.pairGroupCount > 0) {
+    PairGroupsRow(plan, row, dst);
+    return;
+  }
   if (plan.groupCount == 0) {
     HorizontalColumns(plan, row, dst, 0, plan.dstWidth);
     return;

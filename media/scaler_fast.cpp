@@ -19,9 +19,11 @@ ColumnPlans* NewColumnPlans() {
     p.coef = static_cast<std::int16_t*>(std::malloc(sizeof(std::int16_t) * 4 * kScalerMaxLineWidth));
     p.groups = static_cast<Avx2Group*>(
         std::aligned_alloc(alignof(Avx2Group), sizeof(Avx2Group) * (kScalerMaxLineWidth / 8 + 1)));
+    p.pairGroups = static_cast<Avx2PairGroup*>(std::aligned_alloc(
+        alignof(Avx2PairGroup), sizeof(Avx2PairGroup) * (kScalerMaxLineWidth / 16 + 1)));
     p.wideGroups = static_cast<Avx512Group*>(std::aligned_alloc(
         alignof(Avx512Group), sizeof(Avx512Group) * (kScalerMaxLineWidth / 32 + 1)));
-    if (!p.first || !p.coef || !p.groups || !p.wideGroups) {
+    if (!p.first || !p.coef || !p.groups || !p.pairGroups || !p.wideGroups) {
       DeleteColumnPlans(plans);
       return nullptr;
     }
@@ -35,6 +37,7 @@ void DeleteColumnPlans(ColumnPlans* plans) {
     std::free(p.first);
     std::free(p.coef);
     std::free(p.groups);
+    std::free(p.pairGroups);
     std::free(p.wideGroups);
   }
   delete plans;
@@ -142,33 +145,78 @@ void BuildAvx2Groups(ColumnPlan& plan) {
   }
 }
 
-// Groups of 32 columns for the AVX-512 kernel. The byte permutes read any
-// byte of the windows, so each tap reads its clamped source byte directly with
-// the table's own coefficient, and a coefficient of 128 (which 8 bits cannot
-// hold) is split over a tap of coefficient 0 that reads the same byte. A
-// group that does not fit is done column by column; when more than two would
-// be, the plan has no such groups and the rows go to the AVX2 kernel.
+// The four taps of column x for the byte-permuting kernels, which can read
+// any byte of their windows: each tap reads its clamped source byte directly
+// with the table's own coefficient, and a coefficient of 128 (which 8 bits
+// cannot hold) is split over a tap of coefficient 0 that reads the same byte.
+// False when the taps do not fit 8-bit multiply-adds.
+bool ByteTaps(const ColumnPlan& plan, std::int32_t x, std::int32_t at[4], std::int16_t coef[4]) {
+  const std::int32_t pos = x * plan.step - 65536;
+  const std::int16_t* c = cubicFilterTables[plan.table][(pos >> 12) & 15];
+  for (int k = 0; k < 4; ++k) {
+    at[k] = Clamp((pos >> 16) + k, 0, plan.srcWidth - 1);
+    coef[k] = c[k];
+  }
+  for (int k = 0; k < 4; ++k) {
+    if (coef[k] <= 127) continue;
+    const int spare = k == 1 ? 2 : 1;  // a tap in the other pair, to keep pairs light
+    if (coef[spare] != 0) return false;
+    coef[spare] = static_cast<std::int16_t>(coef[k] / 2);
+    coef[k] = static_cast<std::int16_t>(coef[k] - coef[spare]);
+    at[spare] = at[k];
+  }
+  return PairsFitBytes(coef);
+}
+
+// Groups of 16 columns for the AVX2 pair kernel: in each 128-bit lane, taps
+// 0 and 1 and taps 2 and 3 of eight columns shuffled out of one 16-byte
+// window. All groups fit, or the plan has none and the rows take the groups
+// of 8 above.
+bool FillPairGroup(const ColumnPlan& plan, Avx2PairGroup& g) {
+  for (int lane = 0; lane < 2; ++lane) {
+    std::int32_t at[8][4];
+    std::int16_t coef[8][4];
+    std::int32_t lowest = plan.srcWidth, highest = 0;
+    for (int j = 0; j < 8; ++j) {
+      if (!ByteTaps(plan, g.firstColumn + 8 * lane + j, at[j], coef[j])) return false;
+      for (int k = 0; k < 4; ++k) {
+        lowest = std::min(lowest, at[j][k]);
+        highest = std::max(highest, at[j][k]);
+      }
+    }
+    const std::int32_t window = std::min(lowest, plan.srcWidth - 16);
+    if (highest >= window + 16) return false;
+    g.window[lane] = window;
+    for (int j = 0; j < 8; ++j)
+      for (int k = 0; k < 4; ++k) {
+        const int byte = 16 * lane + 2 * j + k % 2;
+        g.mask[k / 2][byte] = static_cast<std::uint8_t>(at[j][k] - window);
+        g.coef[k / 2][byte] = static_cast<std::int8_t>(coef[j][k]);
+      }
+  }
+  return true;
+}
+
+void BuildAvx2PairGroups(ColumnPlan& plan) {
+  plan.pairGroupCount = 0;
+  if (plan.srcWidth < 16 || plan.dstWidth < 16) return;
+  std::int32_t count = 0;
+  for (std::int32_t start = 0; start < plan.dstWidth; start += 16) {
+    Avx2PairGroup& g = plan.pairGroups[count++];
+    g.firstColumn = start + 16 <= plan.dstWidth ? start : plan.dstWidth - 16;
+    if (!FillPairGroup(plan, g)) return;
+  }
+  plan.pairGroupCount = count;
+}
+
+// Groups of 32 columns for the AVX-512 kernel, taps as ByteTaps gives them.
+// A group that does not fit is done column by column; when more than two
+// would be, the plan has no such groups and the rows go to the AVX2 kernel.
 bool FillWideGroup(const ColumnPlan& plan, Avx512Group& g) {
-  const std::int16_t(*table)[4] = cubicFilterTables[plan.table];
   std::int32_t at[32][4];
   std::int16_t coef[32][4];
-  for (int j = 0; j < 32; ++j) {
-    const std::int32_t pos = (g.firstColumn + j) * plan.step - 65536;
-    const std::int16_t* c = table[(pos >> 12) & 15];
-    for (int k = 0; k < 4; ++k) {
-      at[j][k] = Clamp((pos >> 16) + k, 0, plan.srcWidth - 1);
-      coef[j][k] = c[k];
-    }
-    for (int k = 0; k < 4; ++k) {
-      if (coef[j][k] <= 127) continue;
-      const int spare = k == 1 ? 2 : 1;  // a tap in the other pair, to keep pairs light
-      if (coef[j][spare] != 0) return false;
-      coef[j][spare] = static_cast<std::int16_t>(coef[j][k] / 2);
-      coef[j][k] = static_cast<std::int16_t>(coef[j][k] - coef[j][spare]);
-      at[j][spare] = at[j][k];
-    }
-    if (!PairsFitBytes(coef[j])) return false;
-  }
+  for (int j = 0; j < 32; ++j)
+    if (!ByteTaps(plan, g.firstColumn + j, at[j], coef[j])) return false;
   std::int32_t lowest = at[0][0], highest = at[31][3];
   for (int j = 0; j < 32; ++j)
     for (int k = 0; k < 4; ++k) {
@@ -225,9 +273,13 @@ const ColumnPlan& PlanFor(ColumnPlans* plans, PixelPath path, std::int32_t srcWi
   p.lastUse = plans->uses;
   BuildColumns(p);
   p.groupCount = 0;
+  p.pairGroupCount = 0;
   p.wideGroupCount = 0;
-  if (path == PixelPath::Avx2 || path == PixelPath::Avx512) BuildAvx2Groups(p);
-  if (path == PixelPath::Avx512) BuildAvx512Groups(p);
+  if (path == PixelPath::Avx2 || path == PixelPath::Avx512) {
+    BuildAvx2Groups(p);
+    BuildAvx2PairGroups(p);
+  }
+  if (path == PixelPath::Avx512 && p.pairGroupCount == 0) BuildAvx512Groups(p);
   return p;
 }
 

@@ -91,6 +91,17 @@ struct alignas(32) Avx2Group {
   std::int32_t unused2[4];
 };
 
+// One group of 16 output columns as the AVX2 pair kernel takes it: each
+// 128-bit lane holds eight columns, taps 0 and 1 of each in one register and
+// taps 2 and 3 in another, shuffled out of one 16-byte window of the row.
+struct alignas(32) Avx2PairGroup {
+  std::int32_t firstColumn;
+  std::int32_t window[2];
+  std::int32_t unused[5];
+  std::uint8_t mask[2][32];  // window byte of each tap
+  std::int8_t coef[2][32];
+};
+
 // One group of 32 output columns as the AVX-512 horizontal kernel takes it:
 // taps 0 and 1 of every column, and taps 2 and 3, permuted out of two 64-byte
 // windows of the source row.
@@ -118,6 +129,10 @@ struct ColumnPlan {
   // Groups of 8 columns (AVX2): 0, 8, 16, ... and a last one ending at dstWidth.
   std::int32_t groupCount = 0;
   Avx2Group* groups = nullptr;    // kScalerMaxLineWidth / 8 + 1 entries
+  // Groups of 16 columns (AVX2), laid out the same way; when there are any,
+  // they serve the whole row instead of the groups of 8.
+  std::int32_t pairGroupCount = 0;
+  Avx2PairGroup* pairGroups = nullptr;  // kScalerMaxLineWidth / 16 + 1 entries
   // Groups of 32 columns (AVX-512), laid out the same way; none when the
   // rows are better left to the AVX2 kernel.
   std::int32_t wideGroupCount = 0;
