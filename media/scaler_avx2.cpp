@@ -1,6 +1,7 @@
-// Scaler row kernels, AVX2: the horizontal filter eight or sixteen columns at
-// a time, their taps shuffled out of 16-byte windows of the source row; the
-// vertical filter thirty-two columns at a time in 16-bit lanes.
+// Scaler row kernels, AVX2: the horizontal filter sixteen columns at a time
+// where eight columns' taps fit one 16-byte window (steps up to about 1.7),
+// else eight at a time, their taps shuffled out of 16-byte windows of the
+// source row; the vertical filter thirty-two columns at a time.
 #include <immintrin.h>
 
 #include "media/scaler_kernels.h"

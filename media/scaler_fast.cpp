@@ -279,6 +279,7 @@ const ColumnPlan& PlanFor(ColumnPlans* plans, PixelPath path, std::int32_t srcWi
     BuildAvx2Groups(p);
     BuildAvx2PairGroups(p);
   }
+  // Where the AVX2 pair kernel fits, it is the faster one on AVX-512 CPUs too.
   if (path == PixelPath::Avx512 && p.pairGroupCount == 0) BuildAvx512Groups(p);
   return p;
 }
