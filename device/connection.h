@@ -1,17 +1,19 @@
-// One sender's connection, from accept to close: pairing (banner, optional
-// password challenge, acceptance or refusal), keep-alives once a period,
-// answers to start and stop requests, and a log line per message received.
+// One sender's connection, from accept to close: the socket loop around the
+// device's side of the protocol. It reads and reassembles frames, sends a
+// keep-alive once a period, takes messages that other threads posted, and
+// ends when the sender leaves, the connection breaks or falls silent, a
+// frame cannot be followed, or the device stops.
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <string>
 
+#include "device/frame_output.h"
 #include "device/frame_reader.h"
 #include "device/journal.h"
 #include "device/log.h"
-#include "device/md5.h"
 #include "device/options.h"
 #include "device/outbox.h"
+#include "device/peer_protocol.h"
 #include "platform/net.h"
 #include "tdwire.h"
 
@@ -26,50 +28,25 @@ struct ConnectionBuffers {
   std::uint8_t send[TD_FRAME_HEADER_SIZE + TD_MAX_SEND_PAYLOAD];
 };
 
-class Connection {
+class Connection : private FrameOutput {
  public:
   Connection(int number, plat::Socket socket, const DeviceOptions& options, DeviceJournal& journal,
              const DeviceLog& log, Outbox& outbox, ConnectionBuffers& buffers);
-  // Serves until the sender leaves, the connection breaks or times out, the
-  // device refused the pairing and the sender has gone, or keepRunning
-  // turns false. Closes the socket.
+  // Serves until the connection ends or keepRunning turns false; closes the
+  // socket.
   void serve(const std::atomic<bool>& keepRunning);
 
  private:
-  void handle(const Frame& frame);
-  void onBanner(const Frame& frame);
-  void onDigest(const Frame& frame);
-  void onStartRequest();
-  void onStopRequest();
-  void sendPosted(const OutboxItem& item);
+  bool sendFrame(std::uint32_t type, const void* payload, std::uint32_t length) override;
+  void finishOutput() override;
 
-  void sendChallenge();
-  void accept();
-  void refuse(int reason);
-  void sendParams(const std::uint8_t* record, std::uint32_t length);
-  void stopStream(bool acknowledge);
-  bool sendFrame(std::uint32_t type, const void* payload, std::uint32_t length);
-  void protocolError(const std::string& what);
-  void say(const std::string& line) const;
-
-  const int number_;
   plat::Socket socket_;
   const DeviceOptions& options_;
   DeviceJournal& journal_;
-  const DeviceLog& log_;
   Outbox& outbox_;
   ConnectionBuffers& buffers_;
-
-  bool bannerSeen_ = false;
-  bool challengePending_ = false;
-  bool paired_ = false;
-  bool streaming_ = false;
-  bool draining_ = false;  // refused: sent everything, waiting for the sender to leave
-  bool broken_ = false;    // a send failed or the stream cannot go on
-  std::uint8_t challenge_[TD_CHALLENGE_SIZE] = {};
+  PeerProtocol protocol_;
+  bool broken_ = false;  // a send failed: the connection cannot go on
 };
-
-// Name of a message type for log lines ("banner", "keep-alive", "type 42").
-std::string messageName(std::uint32_t type);
 
 }  // namespace device
