@@ -62,6 +62,7 @@ std::string deviceUsage() {
          "  --bitrate BPS        bit rate asked for in bit/s, k and M allowed (default 2M)\n"
          "  --profile P          baseline, high, or a profile number (default high)\n"
          "  --mode N             encoding mode 0..7 (default 3)\n"
+         "  --no-keepalive       send no keep-alives (a sender gives up after 7 to 8 s)\n"
          "  --verbose            log every keep-alive and media message too\n"
          "  --help               this text\n";
 }
@@ -73,6 +74,10 @@ ParseOutcome parseDeviceOptions(int argc, char** argv, DeviceOptions* o, std::st
     if (arg == "--help" || arg == "-h") return ParseOutcome::Help;
     if (arg == "--verbose") {
       o->verbose = true;
+      continue;
+    }
+    if (arg == "--no-keepalive") {
+      o->keepAliveMs = 0;
       continue;
     }
     static const char* const kWithValue[] = {"--bind", "--password", "--reject", "--resolution",

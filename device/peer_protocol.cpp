@@ -142,8 +142,8 @@ void PeerProtocol::sendChallenge() {
     std::memcpy(challenge_ + i, &r, 4);
   }
   challengePending_ = true;
-  send(TDMSG_PASSWORD_CHALLENGE, challenge_, sizeof challenge_);
   journal_.update([](DeviceState& s) { ++s.challengesSent; });
+  send(TDMSG_PASSWORD_CHALLENGE, challenge_, sizeof challenge_);
   say("sent password challenge " + hexBytes(challenge_, sizeof challenge_));
 }
 
@@ -175,14 +175,14 @@ void PeerProtocol::onDigest(const Frame& f) {
 
 void PeerProtocol::accept() {
   paired_ = true;
-  send(TDMSG_PAIR_SUCCEED_INDIC, nullptr, 0);
   journal_.update([](DeviceState& s) { s.paired = true; });
+  send(TDMSG_PAIR_SUCCEED_INDIC, nullptr, 0);
   say("pairing accepted");
 }
 
 void PeerProtocol::refuse(int reason) {
-  send(refusalType(reason), nullptr, 0);
   journal_.update([](DeviceState& s) { ++s.rejectionsSent; });
+  send(refusalType(reason), nullptr, 0);
   say("pairing refused with reason " + std::to_string(reason) + "; closing once the sender leaves");
   refused_ = true;
   output_.finishOutput();
@@ -200,12 +200,14 @@ void PeerProtocol::onStartRequest() {
 
 void PeerProtocol::sendParams(const std::uint8_t* record, std::uint32_t length) {
   EncodingRequest params = parseParamsRecord(record, length);
-  if (!send(TDMSG_START_ENCODING_ACK, record, length)) return;
-  say("sent encoding parameters: " + describe(params));
-  if (!paired_) return;
-  streaming_ = true;
-  journal_.update([](DeviceState& s) { s.streaming = true; });
-  if (options_.media) options_.media->streamStarted(params);
+  // A new run begins before the sender can answer it with media.
+  if (paired_) {
+    streaming_ = true;
+    journal_.update([](DeviceState& s) { s.streaming = true; });
+    if (options_.media) options_.media->streamStarted(params);
+  }
+  if (send(TDMSG_START_ENCODING_ACK, record, length))
+    say("sent encoding parameters: " + describe(params));
 }
 
 void PeerProtocol::onStopRequest() {
@@ -220,11 +222,11 @@ void PeerProtocol::onStopRequest() {
 
 void PeerProtocol::stopStream(bool acknowledge) {
   streaming_ = false;
+  journal_.update([](DeviceState& s) { s.streaming = false; });
   if (acknowledge) {
     send(TDMSG_STOP_ENCODING_ACK, nullptr, 0);
     say("sent stop acknowledgement");
   }
-  journal_.update([](DeviceState& s) { s.streaming = false; });
   if (options_.media) options_.media->streamStopped();
 }
 
@@ -253,8 +255,8 @@ void PeerProtocol::onPosted(const OutboxItem& item) {
 
 void PeerProtocol::sendKeepAlive() {
   if (refused_) return;
-  send(TDMSG_KEEPALIVE, nullptr, 0);
   journal_.update([](DeviceState& s) { ++s.keepAlivesSent; });
+  send(TDMSG_KEEPALIVE, nullptr, 0);
   if (options_.verbose) say("sent keep-alive");
 }
 

@@ -32,11 +32,23 @@ std::string readAll(std::FILE* f) {
   return s;
 }
 
-Outcome run(const cli::CliOptions& o, const std::atomic<bool>& interrupted) {
-  std::FILE* out = std::tmpfile();
+Outcome run(const cli::CliOptions& o, const std::atomic<bool>& interrupted, std::FILE* out = nullptr) {
+  if (!out) out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   int status = cli::runCli(o, out, err, interrupted);
   return Outcome{status, readAll(out), readAll(err)};
+}
+
+// Waits until the file at `path` holds `text`: the run has printed that line.
+bool waitForOutput(const std::string& path, const std::string& text, int timeoutMs) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < until) {
+    if (std::FILE* f = std::fopen(path.c_str(), "r")) {
+      if (readAll(f).find(text) != std::string::npos) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
 }
 
 Outcome run(const cli::CliOptions& o) {
@@ -124,13 +136,20 @@ TEST(Cli, InterruptEndsTheRun) {
   device::Device dev(quietDevice("127.0.32.5"));
   ASSERT_TRUE(dev.start());
   std::atomic<bool> stop{false};
-  auto pending = std::async(std::launch::async, [&] { return run(cliFor("127.0.32.5", "", -1), stop); });
-  ASSERT_TRUE(dev.waitFor([](const device::DeviceState& s) { return s.paired; }, 3000));
+  const std::string path = ::testing::TempDir() + "cli_interrupt_out.txt";
+  std::FILE* out = std::fopen(path.c_str(), "w+");
+  ASSERT_NE(out, nullptr);
+  auto pending =
+      std::async(std::launch::async, [&] { return run(cliFor("127.0.32.5", "", -1), stop, out); });
+  // Interrupted once the run itself knows it is paired.
+  const bool paired = waitForOutput(path, "paired with", 3000);
   stop = true;
+  ASSERT_TRUE(paired);
   ASSERT_EQ(pending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   Outcome r = pending.get();
   EXPECT_EQ(r.status, cli::kExitPairedAndEnded) << r.out << r.err;
   EXPECT_NE(r.out.find("disconnected\n"), std::string::npos) << r.out;
+  std::remove(path.c_str());
 
   // Interrupted while the device has not decided yet: not a normal end.
   device::DeviceOptions busy = quietDevice("127.0.32.6");
