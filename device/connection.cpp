@@ -105,19 +105,22 @@ void Connection::serve(const std::atomic<bool>& keepRunning) {
       if (nextKeepAliveUs <= now) nextKeepAliveUs = now + keepAliveUs;
     }
     if (peerTimeoutUs > 0 && now - lastHeardUs > peerTimeoutUs)
-      ending = "nothing from the sender for " + std::to_string(options_.peerTimeoutMs / 1000) + " s";
+      ending = "nothing from the sender for " +
+               (options_.peerTimeoutMs % 1000 ? std::to_string(options_.peerTimeoutMs) + " ms"
+                                              : std::to_string(options_.peerTimeoutMs / 1000) + " s");
   }
 
+  // Log, then journal, then the wire: whoever sees the close finds both done.
   protocol_.onConnectionEnd();
-  plat::closeSocket(socket_);
-  socket_ = plat::kInvalidSocket;
+  protocol_.say("connection ended: " + ending + " (" + std::to_string(protocol_.keepAlivesReceived()) +
+                " keep-alives, " + std::to_string(protocol_.mediaReceived()) + " media messages, " +
+                std::to_string(protocol_.mediaBytesReceived()) + " media bytes received)");
   journal_.update([](DeviceState& s) {
     s.connected = s.paired = s.streaming = false;
     ++s.connectionsEnded;
   });
-  protocol_.say("connection ended: " + ending + " (" + std::to_string(protocol_.keepAlivesReceived()) +
-                " keep-alives, " + std::to_string(protocol_.mediaReceived()) + " media messages, " +
-                std::to_string(protocol_.mediaBytesReceived()) + " media bytes received)");
+  plat::closeSocket(socket_);
+  socket_ = plat::kInvalidSocket;
 }
 
 void Connection::finishOutput() { plat::shutdownSend(socket_); }
