@@ -39,7 +39,8 @@ class Device {
   // started. A device starts at most once.
   bool start(std::string* error = nullptr);
   // Closes the open connection and the listener and joins the device thread.
-  // Safe to call more than once, and without start().
+  // Safe to call more than once, and without start(); not from the device
+  // thread (a log sink or media sink), which it waits for.
   void stop();
 
   const DeviceOptions& options() const { return options_; }
