@@ -1,0 +1,429 @@
+// X11 back-end of the screen grab: MIT-SHM where the server offers it, the
+// core GetImage request otherwise, the pointer's image from XFixes.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xfixes.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/screen_grab.h"
+#include "x11_connection.h"
+
+namespace plat {
+namespace {
+
+constexpr int kMaxCursorSide = 256;             // larger pointer images are cropped
+constexpr std::int64_t kReconnectDelayUs = 1000000;
+
+void PutLe16(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void PutLe32(std::uint8_t* p, std::uint32_t v) {
+  PutLe16(p, v);
+  PutLe16(p + 2, v >> 16);
+}
+std::int32_t GetLe32(const std::uint8_t* p) {
+  return static_cast<std::int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+}
+std::int32_t GetLe16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
+
+void WriteHeader(std::uint8_t* p, std::int32_t width, std::int32_t height, std::int64_t rowBytes) {
+  std::memset(p, 0, kPackedHeaderSize);
+  PutLe32(p, kPackedHeaderSize);
+  PutLe32(p + 4, static_cast<std::uint32_t>(width));
+  PutLe32(p + 8, static_cast<std::uint32_t>(height));  // positive: bottom-up rows
+  PutLe16(p + 12, 1);                                  // planes
+  PutLe16(p + 14, 24);                                 // bits per pixel
+  PutLe32(p + 16, 0);                                  // uncompressed
+  PutLe32(p + 20, static_cast<std::uint32_t>(rowBytes * height));
+}
+
+// The server's usual format: 32-bit little-endian words 0x00RRGGBB. Four
+// pixels become three words of blue, green, red bytes.
+bool IsXrgb32(const XImage* img) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return img->bits_per_pixel == 32 && img->byte_order == LSBFirst && img->red_mask == 0xff0000 &&
+         img->green_mask == 0xff00 && img->blue_mask == 0xff;
+#else
+  (void)img;
+  return false;
+#endif
+}
+
+void PackRowXrgb32(const std::uint8_t* src, std::uint8_t* dst, int count) {
+  int x = 0;
+  for (; x + 4 <= count; x += 4, src += 16, dst += 12) {
+    std::uint32_t p[4];
+    std::memcpy(p, src, 16);
+    const std::uint32_t out[3] = {(p[0] & 0xffffff) | p[1] << 24, ((p[1] >> 8) & 0xffff) | p[2] << 16,
+                                  ((p[2] >> 16) & 0xff) | p[3] << 8};
+    std::memcpy(dst, out, 12);
+  }
+  for (; x < count; ++x, src += 4, dst += 3) {
+    dst[0] = src[0];
+    dst[1] = src[1];
+    dst[2] = src[2];
+  }
+}
+
+// One colour of a pixel value of any true-colour format, brought to 8 bits.
+std::uint8_t Component(unsigned long pixel, unsigned long mask) {
+  int shift = __builtin_ctzl(mask);
+  int bits = __builtin_popcountl(mask);
+  unsigned long v = (pixel & mask) >> shift;
+  unsigned long max = (bits >= 64) ? ~0ul : (1ul << bits) - 1;
+  return static_cast<std::uint8_t>(bits >= 8 ? v >> (bits - 8) : v * 255 / max);
+}
+
+}  // namespace
+
+PackedInfo ReadPackedHeader(const std::uint8_t* p) {
+  PackedInfo info;
+  info.headerSize = GetLe32(p);
+  info.width = GetLe32(p + 4);
+  info.height = GetLe32(p + 8);
+  info.bitCount = GetLe16(p + 14);
+  info.rowBytes = static_cast<std::int32_t>(PackedRowBytes(info.width));
+  return info;
+}
+
+struct ScreenGrabber::Impl {
+  Impl(std::int64_t capacityPixels, GrabMethod method)
+      : capacity(capacityPixels),
+        wanted(method),
+        inUse(method),
+        // Not value-initialised: untouched pages cost nothing until a grab.
+        packed(new std::uint8_t[kPackedHeaderSize + 3 * capacityPixels]),
+        cursor(new std::uint32_t[kMaxCursorSide * kMaxCursorSide]) {
+    std::memset(packed.get(), 0, kPackedHeaderSize);
+  }
+  ~Impl() { Disconnect(); }
+
+  GrabResult Grab(const ScreenRect& area, bool withCursor);
+
+  bool Connect();
+  void Disconnect();
+  void DrainEvents();
+  bool RefreshRoot();
+  bool CreateShmImage(int width, int height);
+  void DestroyShmImage();
+  XImage* Fetch(int x, int y, int width, int height, bool* owned);
+  bool Pack(XImage* img, std::uint8_t* pixels, std::int64_t rowBytes, std::int64_t height,
+            std::int64_t dx, std::int64_t dy);
+  void RefreshCursor();
+  void DrawCursor(const ScreenRect& area, std::uint8_t* pixels, std::int64_t rowBytes,
+                  std::int64_t width, std::int64_t height);
+
+  const std::int64_t capacity;
+  const GrabMethod wanted;
+  GrabMethod inUse;
+  std::unique_ptr<std::uint8_t[]> packed;
+
+  // The pointer's image, premultiplied ARGB, refreshed when XFixes says
+  // that it changed. Width 0: nothing to draw.
+  std::unique_ptr<std::uint32_t[]> cursor;
+  int cursorWidth = 0;
+  int cursorHeight = 0;
+  int cursorHotX = 0;
+  int cursorHotY = 0;
+  bool cursorStale = true;
+
+  std::unique_ptr<x11::Connection> conn;
+  std::int64_t nextConnectUs = 0;
+  Display* dpy = nullptr;
+  Window root = 0;
+  Visual* visual = nullptr;
+  int depth = 0;
+  int rootWidth = 0;
+  int rootHeight = 0;
+  bool haveFixes = false;
+  int fixesEventBase = 0;
+  XShmSegmentInfo shm{};
+  XImage* shmImage = nullptr;
+};
+
+bool ScreenGrabber::Impl::Connect() {
+  std::int64_t now = monotonicUs();
+  if (now < nextConnectUs) return false;
+  nextConnectUs = now + kReconnectDelayUs;
+  conn = x11::Connection::Open();
+  if (!conn) return false;
+  dpy = conn->display();
+  root = DefaultRootWindow(dpy);
+  if (!RefreshRoot()) {
+    Disconnect();
+    return false;
+  }
+  // Follow the screen's size and the pointer's image through events
+  // instead of asking on every frame.
+  XSelectInput(dpy, root, StructureNotifyMask);
+  int errorBase = 0;
+  haveFixes = XFixesQueryExtension(dpy, &fixesEventBase, &errorBase);
+  if (haveFixes) {
+    int major = 0, minor = 0;
+    XFixesQueryVersion(dpy, &major, &minor);
+    XFixesSelectCursorInput(dpy, root, XFixesDisplayCursorNotifyMask);
+  }
+  cursorStale = true;
+  if (wanted == GrabMethod::GetImage) {
+    inUse = GrabMethod::GetImage;
+  } else {
+    bool shmOk = XShmQueryExtension(dpy);
+    inUse = (shmOk || wanted == GrabMethod::SharedMemory) ? GrabMethod::SharedMemory : GrabMethod::GetImage;
+  }
+  return true;
+}
+
+void ScreenGrabber::Impl::Disconnect() {
+  DestroyShmImage();
+  conn.reset();
+  dpy = nullptr;
+  inUse = wanted;
+}
+
+bool ScreenGrabber::Impl::RefreshRoot() {
+  XWindowAttributes attrs;
+  if (!XGetWindowAttributes(dpy, root, &attrs)) return false;
+  visual = attrs.visual;
+  depth = attrs.depth;
+  rootWidth = attrs.width;
+  rootHeight = attrs.height;
+  return true;
+}
+
+void ScreenGrabber::Impl::DrainEvents() {
+  while (!conn->dead() && XPending(dpy) > 0) {
+    XEvent event;
+    XNextEvent(dpy, &event);
+    if (event.type == ConfigureNotify && event.xconfigure.window == root) {
+      rootWidth = event.xconfigure.width;
+      rootHeight = event.xconfigure.height;
+    } else if (haveFixes && event.type == fixesEventBase + XFixesCursorNotify) {
+      cursorStale = true;
+    }
+  }
+}
+
+bool ScreenGrabber::Impl::CreateShmImage(int width, int height) {
+  XImage* img = XShmCreateImage(dpy, visual, depth, ZPixmap, nullptr, &shm, width, height);
+  if (img == nullptr) return false;
+  shm.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(img->bytes_per_line) * height, IPC_CREAT | 0600);
+  if (shm.shmid < 0) {
+    XDestroyImage(img);
+    return false;
+  }
+  shm.shmaddr = static_cast<char*>(shmat(shm.shmid, nullptr, 0));
+  if (shm.shmaddr == reinterpret_cast<char*>(-1)) {
+    shmctl(shm.shmid, IPC_RMID, nullptr);
+    XDestroyImage(img);
+    return false;
+  }
+  img->data = shm.shmaddr;
+  shm.readOnly = False;
+  conn->ClearErrors();
+  // A remote server or one without access to our segments refuses here.
+  Status attached = XShmAttach(dpy, &shm);
+  XSync(dpy, False);
+  // Marked for removal now, so it goes away with the last detach even if
+  // this process dies.
+  shmctl(shm.shmid, IPC_RMID, nullptr);
+  if (!attached || conn->HadErrors()) {
+    img->data = nullptr;
+    XDestroyImage(img);
+    shmdt(shm.shmaddr);
+    return false;
+  }
+  shmImage = img;
+  return true;
+}
+
+void ScreenGrabber::Impl::DestroyShmImage() {
+  if (shmImage == nullptr) return;
+  if (!conn->dead()) {
+    XShmDetach(dpy, &shm);
+    XSync(dpy, False);
+  }
+  shmImage->data = nullptr;  // the segment is not Xlib's to free
+  XDestroyImage(shmImage);
+  shmImage = nullptr;
+  shmdt(shm.shmaddr);
+}
+
+XImage* ScreenGrabber::Impl::Fetch(int x, int y, int width, int height, bool* owned) {
+  *owned = false;
+  if (inUse == GrabMethod::SharedMemory) {
+    if (shmImage == nullptr || shmImage->width != width || shmImage->height != height) {
+      DestroyShmImage();
+      if (!CreateShmImage(width, height)) {
+        if (wanted == GrabMethod::SharedMemory || conn->dead()) return nullptr;
+        inUse = GrabMethod::GetImage;  // for the rest of this connection
+      }
+    }
+    if (inUse == GrabMethod::SharedMemory) {
+      conn->ClearErrors();
+      if (!XShmGetImage(dpy, root, shmImage, x, y, AllPlanes) || conn->HadErrors()) return nullptr;
+      return shmImage;
+    }
+  }
+  // Xlib allocates this image itself; it is freed as soon as it is packed.
+  conn->ClearErrors();
+  XImage* img = XGetImage(dpy, root, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                          AllPlanes, ZPixmap);
+  if (img != nullptr && conn->HadErrors()) {
+    XDestroyImage(img);
+    img = nullptr;
+  }
+  *owned = img != nullptr;
+  return img;
+}
+
+bool ScreenGrabber::Impl::Pack(XImage* img, std::uint8_t* pixels, std::int64_t rowBytes,
+                               std::int64_t height, std::int64_t dx, std::int64_t dy) {
+  bool fast = IsXrgb32(img);
+  if (!fast && (img->red_mask == 0 || img->green_mask == 0 || img->blue_mask == 0)) {
+    return false;  // palette visuals are not supported
+  }
+  for (int y = 0; y < img->height; ++y) {
+    // The packed rows are bottom-up.
+    std::uint8_t* dst = pixels + (height - 1 - (dy + y)) * rowBytes + 3 * dx;
+    if (fast) {
+      PackRowXrgb32(reinterpret_cast<const std::uint8_t*>(img->data) + static_cast<std::int64_t>(y) * img->bytes_per_line,
+                    dst, img->width);
+      continue;
+    }
+    for (int x = 0; x < img->width; ++x, dst += 3) {
+      unsigned long v = XGetPixel(img, x, y);
+      dst[0] = Component(v, img->blue_mask);
+      dst[1] = Component(v, img->green_mask);
+      dst[2] = Component(v, img->red_mask);
+    }
+  }
+  return true;
+}
+
+void ScreenGrabber::Impl::RefreshCursor() {
+  cursorStale = false;
+  cursorWidth = 0;
+  XFixesCursorImage* image = XFixesGetCursorImage(dpy);
+  if (image == nullptr) return;
+  int width = std::min<int>(image->width, kMaxCursorSide);
+  int height = std::min<int>(image->height, kMaxCursorSide);
+  bool visible = false;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      // Each long holds one 32-bit ARGB value.
+      std::uint32_t p = static_cast<std::uint32_t>(image->pixels[y * image->width + x]);
+      cursor[y * width + x] = p;
+      visible = visible || (p >> 24) != 0;
+    }
+  }
+  // A fully transparent image is how X11 clients hide the pointer.
+  if (visible) {
+    cursorWidth = width;
+    cursorHeight = height;
+    cursorHotX = image->xhot;
+    cursorHotY = image->yhot;
+  }
+  XFree(image);
+}
+
+void ScreenGrabber::Impl::DrawCursor(const ScreenRect& area, std::uint8_t* pixels, std::int64_t rowBytes,
+                                     std::int64_t width, std::int64_t height) {
+  if (!haveFixes) return;
+  if (cursorStale) RefreshCursor();
+  if (cursorWidth == 0) return;
+  Window rootReturn, child;
+  int rootX, rootY, winX, winY;
+  unsigned int mask;
+  if (!XQueryPointer(dpy, root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask)) {
+    return;  // the pointer is on another screen
+  }
+  // The hot spot lands on the pointer's position.
+  std::int64_t originX = static_cast<std::int64_t>(rootX) - cursorHotX - area.left;
+  std::int64_t originY = static_cast<std::int64_t>(rootY) - cursorHotY - area.top;
+  int x0 = static_cast<int>(std::max<std::int64_t>(0, -originX));
+  int x1 = static_cast<int>(std::min<std::int64_t>(cursorWidth, width - originX));
+  for (int cy = 0; cy < cursorHeight; ++cy) {
+    std::int64_t y = originY + cy;
+    if (y < 0 || y >= height) continue;
+    std::uint8_t* row = pixels + (height - 1 - y) * rowBytes;
+    const std::uint32_t* src = cursor.get() + cy * cursorWidth;
+    for (int cx = x0; cx < x1; ++cx) {
+      std::uint32_t p = src[cx];
+      unsigned alpha = p >> 24;
+      if (alpha == 0) continue;
+      std::uint8_t* px = row + 3 * (originX + cx);
+      unsigned keep = 255 - alpha;
+      // Premultiplied: colour + background x (1 - alpha).
+      for (int c = 0; c < 3; ++c) {
+        unsigned v = ((p >> (8 * c)) & 0xff) + (px[c] * keep + 127) / 255;
+        px[c] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
+      }
+    }
+  }
+}
+
+GrabResult ScreenGrabber::Impl::Grab(const ScreenRect& area, bool withCursor) {
+  std::int64_t width = static_cast<std::int64_t>(area.right) - area.left;
+  std::int64_t height = static_cast<std::int64_t>(area.bottom) - area.top;
+  if (width <= 0 || height <= 0 || width * height > capacity) return GrabResult::Failed;
+  std::int64_t rowBytes = PackedRowBytes(width);
+  if (rowBytes * height > 3 * capacity) return GrabResult::Failed;
+  if (!conn && !Connect()) return GrabResult::NoDisplay;
+  DrainEvents();
+  if (conn->dead()) {
+    Disconnect();
+    return GrabResult::NoDisplay;
+  }
+
+  std::uint8_t* pixels = packed.get() + kPackedHeaderSize;
+  // X11 refuses to read outside the root window: grab the part on the
+  // screen and leave the rest black.
+  std::int64_t x0 = std::max<std::int64_t>(area.left, 0);
+  std::int64_t y0 = std::max<std::int64_t>(area.top, 0);
+  std::int64_t x1 = std::min<std::int64_t>(area.right, rootWidth);
+  std::int64_t y1 = std::min<std::int64_t>(area.bottom, rootHeight);
+  bool covered = x0 == area.left && y0 == area.top && x1 == area.right && y1 == area.bottom;
+  if (!covered) {
+    std::memset(pixels, 0, static_cast<size_t>(rowBytes * height));
+  } else if (rowBytes != 3 * width) {
+    for (std::int64_t y = 0; y < height; ++y) {
+      std::memset(pixels + y * rowBytes + 3 * width, 0, static_cast<size_t>(rowBytes - 3 * width));
+    }
+  }
+  if (x1 > x0 && y1 > y0) {
+    bool owned = false;
+    XImage* img = Fetch(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+                        static_cast<int>(y1 - y0), &owned);
+    if (img == nullptr) {
+      if (conn->dead()) {
+        Disconnect();
+        return GrabResult::NoDisplay;
+      }
+      RefreshRoot();  // the screen may have shrunk since the last event
+      return GrabResult::Failed;
+    }
+    bool ok = Pack(img, pixels, rowBytes, height, x0 - area.left, y0 - area.top);
+    if (owned) XDestroyImage(img);
+    if (!ok) return GrabResult::Failed;
+  }
+  WriteHeader(packed.get(), static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), rowBytes);
+  if (withCursor) DrawCursor(area, pixels, rowBytes, width, height);
+  return GrabResult::Ok;
+}
+
+ScreenGrabber::ScreenGrabber(std::int64_t capacityPixels, GrabMethod method)
+    : impl_(new Impl(capacityPixels, method)) {}
+ScreenGrabber::~ScreenGrabber() = default;
+
+GrabResult ScreenGrabber::Grab(const ScreenRect& area, bool withCursor) { return impl_->Grab(area, withCursor); }
+const std::uint8_t* ScreenGrabber::packed() const { return impl_->packed.get(); }
+GrabMethod ScreenGrabber::method() const { return impl_->inUse; }
+
+}  // namespace plat
