@@ -7,6 +7,10 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 
@@ -56,7 +60,7 @@ bool IsXrgb32(const XImage* img) {
 #endif
 }
 
-void PackRowXrgb32(const std::uint8_t* src, std::uint8_t* dst, int count) {
+void PackRowXrgb32Plain(const std::uint8_t* src, std::uint8_t* dst, int count) {
   int x = 0;
   for (; x + 4 <= count; x += 4, src += 16, dst += 12) {
     std::uint32_t p[4];
@@ -71,6 +75,37 @@ void PackRowXrgb32(const std::uint8_t* src, std::uint8_t* dst, int count) {
     dst[2] = src[2];
   }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// Sixteen pixels at a time: each group of four loses its fourth bytes by a
+// byte shuffle, and the four 12-byte results are stitched into 48 bytes.
+__attribute__((target("ssse3"))) void PackRowXrgb32Ssse3(const std::uint8_t* src, std::uint8_t* dst,
+                                                          int count) {
+  const __m128i drop = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  int x = 0;
+  for (; x + 16 <= count; x += 16, src += 64, dst += 48) {
+    __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), drop);
+    __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16)), drop);
+    __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 32)), drop);
+    __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48)), drop);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(a, _mm_slli_si128(b, 12)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+  }
+  PackRowXrgb32Plain(src, dst, count - x);
+}
+#endif
+
+using PackRowFn = void (*)(const std::uint8_t*, std::uint8_t*, int);
+
+PackRowFn ChoosePackRow() {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("ssse3")) return &PackRowXrgb32Ssse3;
+#endif
+  return &PackRowXrgb32Plain;
+}
+
+const PackRowFn PackRowXrgb32 = ChoosePackRow();
 
 // One colour of a pixel value of any true-colour format, brought to 8 bits.
 std::uint8_t Component(unsigned long pixel, unsigned long mask) {

@@ -1,0 +1,59 @@
+// Grab + pointer + packing of a 1920x1080 frame through MIT-SHM and through
+// GetImage, beside a memcpy of the 1920x1080x4 server image (the floor).
+// Needs a display of at least 1920x1080 (bench/run-capture provides one).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/screen_grab.h"
+
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr std::int64_t kCapacity = 3840 * 2160;
+
+void Floor(benchmark::State& state) {
+  std::vector<std::uint8_t> server(static_cast<size_t>(kWidth) * kHeight * 4, 0x5a);
+  std::vector<std::uint8_t> copy(server.size());
+  for (auto _ : state) {
+    std::memcpy(copy.data(), server.data(), server.size());
+    benchmark::DoNotOptimize(copy.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+void Grab(benchmark::State& state, plat::GrabMethod method) {
+  plat::ScreenGrabber grabber(kCapacity, method);
+  const plat::ScreenRect area{0, 0, kWidth, kHeight};
+  if (grabber.Grab(area) != plat::GrabResult::Ok || grabber.method() != method) {
+    state.SkipWithError("no display of 1920x1080 or the method is not available");
+    return;
+  }
+  for (auto _ : state) {
+    if (grabber.Grab(area) != plat::GrabResult::Ok) {
+      state.SkipWithError("grab failed");
+      return;
+    }
+    benchmark::DoNotOptimize(grabber.packed());
+  }
+}
+
+void Shm(benchmark::State& state) { Grab(state, plat::GrabMethod::SharedMemory); }
+void GetImage(benchmark::State& state) { Grab(state, plat::GrabMethod::GetImage); }
+
+double Min(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+
+}  // namespace
+
+// Wall time: the server's part of a grab runs in its own process. The best
+// repetition is the figure least disturbed by other load on the machine.
+BENCHMARK(Floor)->Name("floor")->UseRealTime()->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Min);
+BENCHMARK(Shm)->Name("shm")->UseRealTime()->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Min);
+BENCHMARK(GetImage)->Name("xgetimage")->UseRealTime()->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Min);
+
+BENCHMARK_MAIN();
