@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "encoding_params.h"
+#include "media/encoding_params.h"
 #include "platform/net.h"
 #include "platform/sync.h"
 #include "platform/thread.h"

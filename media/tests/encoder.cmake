@@ -1,0 +1,20 @@
+# Encoder and packetiser tests: an independent depacketiser, libx264 driven
+# directly for comparison, and libavcodec to decode what was sent.
+pkg_check_modules(AVCODEC REQUIRED IMPORTED_TARGET libavcodec libavutil)
+
+add_library(tandeo_encoder_testutil STATIC
+  desktop_sequence.cpp
+  encoder_test_util.cpp
+  h264_decoder.cpp
+  rtp_depacketiser.cpp
+)
+target_include_directories(tandeo_encoder_testutil PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(tandeo_encoder_testutil PUBLIC tandeo_encoder PkgConfig::AVCODEC)
+
+tandeo_test(encoder_test media
+  SOURCES
+    encoder_stream_test.cpp
+    rtp_packetiser_test.cpp
+    x264_encoder_test.cpp
+  LIBS tandeo_encoder_testutil
+  TIMEOUT 600)

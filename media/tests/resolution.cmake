@@ -1,0 +1,1 @@
+tandeo_test(media_resolution_test media SOURCES resolution_test.cpp LIBS tandeo_resolution)
