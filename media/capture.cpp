@@ -1,9 +1,12 @@
 #include "media/capture.h"
 
 #include <QDebug>
+#include <cstring>
 #include <mutex>
 
-CCapture::CCapture() = default;
+CCapture::CCapture() : scaled_(new std::uint8_t[kLumaBytes + 2 * kChromaBytes]) {
+  std::memset(scaled_.get(), 128, kLumaBytes + 2 * kChromaBytes);
+}
 CCapture::~CCapture() = default;
 
 CaptureRect CCapture::area() {

@@ -2,7 +2,9 @@
 // capture area, the session thread the output size, the codec thread grabs.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/sync.h"
 
@@ -27,6 +29,17 @@ class CCapture {
 
   CaptureRect area();
 
+  // Output size; the session sets it before the codec thread starts and on
+  // each parameter update.
+  void setOutputSize(std::int32_t width, std::int32_t height) {
+    dstWidth_ = width;
+    dstHeight_ = height;
+  }
+  // The scaled picture the encoder reads in place; addresses never change.
+  const std::uint8_t* scaledY() const { return scaled_.get(); }
+  const std::uint8_t* scaledU() const { return scaled_.get() + kLumaBytes; }
+  const std::uint8_t* scaledV() const { return scaled_.get() + kLumaBytes + kChromaBytes; }
+
   // Size of the scaled output, written by the session before the codec
   // thread starts and on each parameter update.
   std::atomic<std::int32_t> dstWidth_{0};
@@ -35,8 +48,12 @@ class CCapture {
  private:
   friend void SetCaptureArea(CCapture* capture, const CaptureRect* area);
 
+  static constexpr std::size_t kLumaBytes = 8388608;
+  static constexpr std::size_t kChromaBytes = 2097152;
+
   plat::CriticalSection areaLock_;
   CaptureRect area_{0, 0, 0, 0};
+  std::unique_ptr<std::uint8_t[]> scaled_;
 };
 
 // Rounds width and height down to multiples of 4 and stores the area.

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "media/capture.h"
+#include "media/codec_thread.h"
 
 CH239Info::CH239Info() : capture_(new CCapture) { sendLock(); }
 
@@ -28,4 +29,51 @@ void CH239Info::StopCodecThread() {
   SendControlMessage(TDMSG_STOP_ENCODING_REQ, 0, nullptr);
   codecRunning_ = 0;
   plat::joinThread(codecThread_);
+}
+
+void CH239Info::StartCodecThread() {
+  // A codec thread left from an earlier start (an acceptance during encoding
+  // leaves one) is ended first.
+  if (codecThread_.valid()) {
+    codecRunning_ = 0;
+    plat::joinThread(codecThread_);
+  }
+  codecRunning_ = 1;
+  auto* start = new CodecThreadStart{&frameEvent_, currentSocket(), this};
+  codecThread_ = plat::startThread(&CodecThread, start);
+  if (!codecThread_.valid()) {
+    delete start;
+    codecRunning_ = 0;
+  }
+}
+
+void CH239Info::storeEncodingParams(const EncodingParams& params) {
+  std::lock_guard<plat::CriticalSection> g(codecLock_);
+  paramsChanged_ = 1;
+  encParams_ = params;
+}
+
+EncodingParams CH239Info::copyEncodingParams() {
+  std::lock_guard<plat::CriticalSection> g(codecLock_);
+  return encParams_;
+}
+
+void CH239Info::clearParamsChanged() {
+  std::lock_guard<plat::CriticalSection> g(codecLock_);
+  paramsChanged_ = 0;
+}
+
+std::int32_t CH239Info::takeVfuRequest() {
+  std::lock_guard<plat::CriticalSection> g(codecLock_);
+  std::int32_t v = vfuRequested_;
+  vfuRequested_ = 0;
+  return v;
+}
+
+bool CH239Info::sendMessage(plat::Socket socket, const unsigned char* message, long length) {
+  std::lock_guard<plat::CriticalSection> g(sendLock());
+  // The session thread closes the socket only after this thread has ended;
+  // the check keeps a stray send off a socket that is gone all the same.
+  if (socket == plat::kInvalidSocket || socket != socket_) return false;
+  return TCPSend(socket, message, length);
 }

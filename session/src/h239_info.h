@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "media/codec_session.h"
 #include "media/encoding_params.h"
 #include "platform/net.h"
 #include "platform/sync.h"
@@ -14,7 +15,7 @@
 
 class CCapture;
 
-class CH239Info {
+class CH239Info : public ICodecSession {
  public:
   CH239Info();
   virtual ~CH239Info();
@@ -36,6 +37,18 @@ class CH239Info {
 
   int h239Status();
   void setH239Status(int status);
+  // Stores a whole new parameter record and flags it for the codec thread.
+  void storeEncodingParams(const EncodingParams& params);
+
+  // What the codec thread reads and changes.
+  bool codecRunning() override { return codecRunning_ != 0; }
+  bool isEncoding() override { return h239Status() == TDH239_ENCODING; }
+  EncodingParams copyEncodingParams() override;
+  bool paramsChanged() override { return paramsChanged_ != 0; }
+  void clearParamsChanged() override;
+  std::int32_t takeVfuRequest() override;
+  CCapture& capture() override { return *capture_; }
+  bool sendMessage(plat::Socket socket, const unsigned char* message, long length) override;
 
   char password_[TD_PASSWORD_SIZE] = {};
   std::atomic<std::int32_t> connStatus_{TDH239_CONNECTION_NONE};
@@ -49,7 +62,7 @@ class CH239Info {
   std::unique_ptr<CCapture> capture_;
   std::atomic<std::int32_t> codecRunning_{0};
   EncodingParams encParams_;             // under codecLock_
-  std::int32_t paramsChanged_ = 0;       // under codecLock_
+  std::atomic<std::int32_t> paramsChanged_{0};  // written under codecLock_
   std::int32_t vfuRequested_ = 0;        // under codecLock_
   plat::CriticalSection codecLock_;
   std::atomic<std::int32_t> kpaCount_{0};

@@ -1,0 +1,156 @@
+#include "media/codec_thread.h"
+
+#include <cstring>
+
+#include "media/capture.h"
+#include "media/resolution_table.h"
+#include "platform/thread.h"
+#include "platform/timer.h"
+#include "tdwire.h"
+
+namespace {
+
+constexpr int kIdlePollMs = 500;
+constexpr int kInRunPollMs = 40;
+constexpr std::int32_t kFirstFrameRate = 5;
+
+// Sleeps up to ms, returning early once the thread is told to stop.
+void IdleWait(ICodecSession& s, int ms) {
+  for (int slept = 0; slept < ms && s.codecRunning(); slept += kInRunPollMs) plat::sleepMs(kInRunPollMs);
+}
+
+// The values whose change needs a new encoder rather than a reconfigured one.
+struct EncoderShape {
+  std::int32_t width = -1, height = -1, aspectMode = -1, encodingMode = -1, profile = -1;
+
+  static EncoderShape Of(const FrameEncodeParams& p) {
+    using W = FrameEncodeParams;
+    return {p.word[W::kWidth], p.word[W::kHeight], p.word[W::kAspectMode], p.word[W::kEncodingMode],
+            p.word[W::kProfile]};
+  }
+
+  bool needsNewEncoder(const EncoderShape& next) const {
+    if (next.width != width || next.height != height || next.aspectMode != aspectMode ||
+        next.encodingMode != encodingMode) {
+      return true;
+    }
+    bool profileMatters = encodingMode == 3 || encodingMode == 5 || encodingMode == 6;
+    return profileMatters && next.profile != profile;
+  }
+};
+
+}  // namespace
+
+CInFrameStream::CInFrameStream(plat::AutoResetEvent* frameEvent, CCapture* capture, ICodecSession* session)
+    : frameEvent_(frameEvent), capture_(capture), session_(session) {}
+
+std::int32_t CInFrameStream::GetFrame(FramePicture* picture, FrameEncodeParams* params) {
+  if (!session_->codecRunning() || !session_->isEncoding()) return 1;
+  capture_->CaptureFrame();
+  EncodingParams p = session_->copyEncodingParams();
+  std::int32_t width = 0, height = 0;
+  GetResolution(p.resolutionCode, &width, &height);
+
+  picture->y = capture_->scaledY();
+  picture->u = capture_->scaledU();
+  picture->v = capture_->scaledV();
+  picture->yStride = width;
+  picture->uStride = width / 2;
+  picture->vStride = width / 2;
+  picture->width = width;
+  picture->height = height;
+  picture->width2 = width;
+
+  // A rate below 1 (a frame rate of 0, or one below its divisor) cannot
+  // pace anything: the rate in force stays.
+  if (p.frameRateDivisor > 0 && p.frameRate / p.frameRateDivisor >= 1) frameRate_ = p.frameRate / p.frameRateDivisor;
+
+  using W = FrameEncodeParams;
+  std::memset(params->word, 0, sizeof params->word);
+  params->word[W::kBitrate] = p.bitRate;
+  params->word[W::kFrameRate] = frameRate_;
+  params->word[W::kMaxPacketSize] = p.maxPacketSize;
+  params->word[W::kResolutionCode] = p.resolutionCode;
+  params->word[W::kWidth] = width;
+  params->word[W::kHeight] = height;
+  params->word[W::kAspectMode] = 2;
+  params->word[W::kAspectIdcLimit] = 255;
+  params->word[W::kSarWidth] = 1;
+  params->word[W::kSarHeight] = 1;
+  params->word[W::kEncodingMode] = p.encodingMode;
+  params->word[W::kProfile] = p.profile;
+  params->word[W::kTemporalLayer] = 0;
+  std::int32_t vfu = session_->takeVfuRequest();
+  params->word[W::kIdrRequest] = vfu;
+  params->word[W::kIdrRequest2] = vfu;
+
+  frameEvent_->wait(tickTimeoutMs);
+  return 0;
+}
+
+COutBitStream::COutBitStream(plat::Socket socket, ICodecSession* session) : socket_(socket), session_(session) {}
+
+std::int32_t COutBitStream::Write(const std::uint8_t* data, std::int32_t length) {
+  if (length < 12 || length > TD_MAX_SEND_PAYLOAD) return 1;
+  td_put_be32(message_, TDMSG_MEDIA);
+  td_put_be32(message_ + 4, static_cast<std::uint32_t>(length));
+  std::memcpy(message_ + 8, data, static_cast<std::size_t>(length));
+  unsigned char* rtp = message_ + 8;
+  std::memset(rtp + 4, 0, 8);  // timestamp and source are always 0
+  packetCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(packetCount_) + 1);
+  rtp[2] = static_cast<unsigned char>(packetCount_ >> 8);
+  rtp[3] = static_cast<unsigned char>(packetCount_);
+  session_->sendMessage(socket_, message_, length + 8);
+  return 1;
+}
+
+std::uint32_t CodecThread(void* p) {
+  CodecThreadStart start = *static_cast<CodecThreadStart*>(p);
+  delete static_cast<CodecThreadStart*>(p);
+  ICodecSession& s = *start.session;
+
+  FrameEncodeParams params;
+  params.word[FrameEncodeParams::kFrameRate] = kFirstFrameRate;
+  FramePicture picture;
+
+  while (s.codecRunning()) {
+    if (!s.isEncoding()) {
+      IdleWait(s, kIdlePollMs);
+      continue;
+    }
+
+    // One streaming run: one timer period, one encoder, sequence numbers from 1.
+    CInFrameStream in(start.frameEvent, &s.capture(), &s);
+    COutBitStream out(start.socket, &s);
+    IVideoEncoder* encoder = nullptr;
+    EncoderShape shape;
+    int periodMs = 1000 / params.word[FrameEncodeParams::kFrameRate];
+    plat::PeriodicTimer timer;
+    timer.start(periodMs, start.frameEvent);
+    in.tickTimeoutMs = 4 * periodMs;
+
+    while (s.codecRunning()) {
+      if (!s.isEncoding()) {
+        plat::sleepMs(kInRunPollMs);
+        continue;
+      }
+      if (in.GetFrame(&picture, &params) != 0) continue;
+      if (s.paramsChanged()) break;
+      EncoderShape next = EncoderShape::Of(params);
+      if (!encoder || shape.needsNewEncoder(next)) {
+        shape = next;
+        delete encoder;
+        EncoderConfig config = MakeEncoderConfig(params);
+        encoder = CreateVideoEncoder(&config, &out);
+      }
+      // No encoder (the library refused the settings): skip the frame; the
+      // next one tries again.
+      if (encoder) encoder->Encode(&picture, &params);
+    }
+
+    timer.stop();
+    delete encoder;
+    s.clearParamsChanged();
+  }
+  return 0;
+}

@@ -1,0 +1,61 @@
+// The codec thread: paced by a periodic timer, it grabs, encodes and sends
+// one frame per tick while the session is encoding.
+#pragma once
+#include <cstdint>
+
+#include "media/codec_session.h"
+#include "media/video_encoder.h"
+#include "platform/net.h"
+#include "platform/sync.h"
+
+class CCapture;
+
+// Start record of the codec thread; the thread frees it.
+struct CodecThreadStart {
+  plat::AutoResetEvent* frameEvent;
+  plat::Socket socket;
+  ICodecSession* session;
+};
+
+std::uint32_t CodecThread(void* start);
+
+// Abstract frame source.
+class InFrameStream {
+ public:
+  virtual ~InFrameStream() = default;
+  // 0 when a frame was delivered, 1 when there is none.
+  virtual std::int32_t GetFrame(FramePicture* picture, FrameEncodeParams* params) = 0;
+};
+
+// Frames from the session's capture object, released by the frame event.
+class CInFrameStream : public InFrameStream {
+ public:
+  CInFrameStream(plat::AutoResetEvent* frameEvent, CCapture* capture, ICodecSession* session);
+  std::int32_t GetFrame(FramePicture* picture, FrameEncodeParams* params) override;
+
+  // Longest wait for a tick. The timer sets the event every period; should
+  // it fail, the thread still comes round to check its run flag.
+  int tickTimeoutMs = 1000;
+
+ private:
+  plat::AutoResetEvent* frameEvent_;
+  CCapture* capture_;
+  ICodecSession* session_;
+  // The frame rate in force; a rate below 1 from the device keeps it.
+  std::int32_t frameRate_ = 5;
+};
+
+// Sends each RTP packet as one media message on the session's socket.
+class COutBitStream : public OutBitStream {
+ public:
+  COutBitStream(plat::Socket socket, ICodecSession* session);
+  std::int32_t Write(const std::uint8_t* data, std::int32_t length) override;
+  std::int32_t packetCount() const { return packetCount_; }
+
+ private:
+  plat::Socket socket_;
+  ICodecSession* session_;
+  std::int32_t packetCount_ = 0;
+  // One message buffer, allocated with the sink: header and largest payload.
+  unsigned char message_[8 + 65536];
+};
