@@ -197,6 +197,26 @@ TEST(ScreenGrabDisplayTest, NoDisplayThenOneAppearing) {
   EXPECT_EQ(grabber.Grab({0, 0, 64, 64}), GrabResult::Ok);
 }
 
+TEST(ScreenGrabDisplayTest, ServerWithoutSharedMemoryFallsBackToGetImage) {
+  plat_test::TestXServer plain;
+  ASSERT_TRUE(plain.Start("320x240x24", {"-extension", "MIT-SHM"})) << plain.error();
+  DisplayOverride use(plain.display().c_str());
+  ASSERT_TRUE(plat_test::PaintPattern());
+  ScreenGrabber grabber(kCapacity);
+  ScreenRect area{0, 0, 320, 240};
+  ASSERT_EQ(grabber.Grab(area, false), GrabResult::Ok);
+  EXPECT_EQ(grabber.method(), GrabMethod::GetImage);
+  for (int y = 0; y < 240; y += 7) {
+    for (int x = 0; x < 320; x += 5) {
+      std::uint8_t want[3];
+      plat_test::PatternBgr(x, y, want);
+      ASSERT_EQ(std::memcmp(PixelAt(grabber.packed(), x, y), want, 3), 0) << x << "," << y;
+    }
+  }
+  ScreenGrabber shmOnly(kCapacity, GrabMethod::SharedMemory);
+  EXPECT_EQ(shmOnly.Grab(area, false), GrabResult::Failed);
+}
+
 TEST(ScreenGrabDisplayTest, LostServerIsReportedAndSurvived) {
   plat_test::TestXServer second;
   ASSERT_TRUE(second.Start("640x480x24")) << second.error();

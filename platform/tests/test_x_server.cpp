@@ -15,7 +15,7 @@ extern char** environ;
 
 namespace plat_test {
 
-bool TestXServer::Start(const std::string& geometry) {
+bool TestXServer::Start(const std::string& geometry, const std::vector<std::string>& extra) {
   int fds[2];
   if (pipe(fds) != 0) {
     error_ = "pipe failed";
@@ -26,6 +26,7 @@ bool TestXServer::Start(const std::string& geometry) {
   // -displayfd: the server picks a free display number and writes it to
   // the pipe once it listens.
   std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", geometry, "-nolisten", "tcp", "-noreset"};
+  args.insert(args.end(), extra.begin(), extra.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -2,6 +2,7 @@
 // itself, so test programs running side by side never share a screen.
 #pragma once
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 namespace plat_test {
@@ -14,9 +15,9 @@ class TestXServer {
   TestXServer& operator=(const TestXServer&) = delete;
 
   // Starts Xvfb with one screen of the given geometry (e.g. "1920x1080x24")
-  // and waits until it accepts connections. False, with the reason in
-  // error(), when it cannot.
-  bool Start(const std::string& geometry = "1920x1080x24");
+  // and any extra options, and waits until it accepts connections. False,
+  // with the reason in error(), when it cannot.
+  bool Start(const std::string& geometry = "1920x1080x24", const std::vector<std::string>& extra = {});
   // Ends the server and waits for it.
   void Stop();
 
