@@ -1,5 +1,6 @@
 // Grab + pointer + packing of a 1920x1080 frame through MIT-SHM and through
-// GetImage, beside a memcpy of the 1920x1080x4 server image (the floor).
+// GetImage, beside a memcpy of the 1920x1080x4 server image (the floor), and
+// the whole frame as the codec thread takes it.
 // Needs a display of at least 1920x1080 (bench/run-capture provides one).
 #include <benchmark/benchmark.h>
 
@@ -7,8 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "media/capture.h"
 #include "platform/screen_grab.h"
 
 namespace {
@@ -43,6 +46,24 @@ void Grab(benchmark::State& state, plat::GrabMethod method) {
   }
 }
 
+// The whole CaptureFrame as the codec thread runs it: grab, conversion and
+// scaling to 1280x720.
+void Frame(benchmark::State& state) {
+  auto capture = std::make_unique<CCapture>();
+  CaptureRect area{0, 0, kWidth, kHeight};
+  SetCaptureArea(capture.get(), &area);
+  capture->setOutputSize(1280, 720);
+  capture->CaptureFrame();
+  if (capture->frameSize().width != 1280) {
+    state.SkipWithError("no display of 1920x1080");
+    return;
+  }
+  for (auto _ : state) {
+    capture->CaptureFrame();
+    benchmark::DoNotOptimize(capture->scaledY());
+  }
+}
+
 void Shm(benchmark::State& state) { Grab(state, plat::GrabMethod::SharedMemory); }
 void GetImage(benchmark::State& state) { Grab(state, plat::GrabMethod::GetImage); }
 
@@ -54,6 +75,7 @@ double Min(const std::vector<double>& v) { return *std::min_element(v.begin(), v
 // repetition is the figure least disturbed by other load on the machine.
 BENCHMARK(Floor)->Name("floor")->UseRealTime()->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Min);
 BENCHMARK(Shm)->Name("shm")->UseRealTime()->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Min);
+BENCHMARK(Frame)->Name("frame")->UseRealTime()->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Min);
 BENCHMARK(GetImage)->Name("xgetimage")->UseRealTime()->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Min);
 
 BENCHMARK_MAIN();
