@@ -14,7 +14,7 @@ std::atomic<bool> noDisplayLogged{false};
 
 }  // namespace
 
-CCapture::CCapture(plat::GrabMethod method) : grabber_(kMaxPixels, method) {
+CCapture::CCapture(plat::GrabMethod method, Route route) : grabber_(kMaxPixels, method), route_(route) {
   // The scaled planes start black rather than with whatever the memory held,
   // in case the first frames find nothing to grab.
   std::memset(scaledY_, 16, sizeof scaledY_);
@@ -52,26 +52,26 @@ void CCapture::CaptureFrame() {
   std::int32_t height = static_cast<std::int32_t>(static_cast<std::uint32_t>(rect.bottom - top) & ~3u);
   if (width <= 0 || height <= 0) return;
 
-  switch (grabber_.Grab(plat::ScreenRect{left, top, left + width, top + height})) {
-    case plat::GrabResult::Ok:
-      break;
-    case plat::GrabResult::NoDisplay:
-      if (!noDisplayLogged.exchange(true)) {
-        qInfo() << "CCapture::CaptureFrame" << __LINE__ << "no display to capture, frames keep their last picture";
-      }
-      return;
-    case plat::GrabResult::Failed:
-      return;
+  const plat::ScreenRect grab{left, top, left + width, top + height};
+  plat::GrabResult result = plat::GrabResult::Unsuitable;
+  if (route_ == Route::Direct && width <= kDirectMaxWidth) {
+    plat::XrgbImage image;
+    result = grabber_.GrabXrgb(grab, &image);
+    if (result == plat::GrabResult::Ok) ConvertXrgb(image);
   }
-
-  const std::uint8_t* packed = grabber_.packed();
-  plat::PackedInfo info = plat::ReadPackedHeader(packed);
-  if (info.headerSize != plat::kPackedHeaderSize || info.bitCount != 24) return;
-  const std::int32_t w = info.width;
-  const std::int32_t h = info.height;
-  // The packed rows are bottom-up, the planes top-down.
-  Rgb24ToI420(packed + plat::kPackedHeaderSize, fullY_, fullU_, fullV_, w, h, w, w / 2, info.rowBytes, true);
-  grab_ = Size{w, h};
+  if (result == plat::GrabResult::Unsuitable) {
+    result = grabber_.Grab(grab);
+    if (result == plat::GrabResult::Ok && !ConvertPacked()) return;
+  }
+  if (result == plat::GrabResult::NoDisplay) {
+    if (!noDisplayLogged.exchange(true)) {
+      qInfo() << "CCapture::CaptureFrame" << __LINE__ << "no display to capture, frames keep their last picture";
+    }
+    return;
+  }
+  if (result != plat::GrabResult::Ok) return;
+  const std::int32_t w = grab_.width;
+  const std::int32_t h = grab_.height;
 
   Size out = outputSize();
   if (out.width <= 0 || out.height <= 0 || out.width > kMaxOutputWidth ||
@@ -81,6 +81,33 @@ void CCapture::CaptureFrame() {
   ScaleI420(&scaler_, w, h, w, w / 2, fullY_, fullU_, fullV_, out.width, out.height, out.width, out.width / 2,
             scaledY_, scaledU_, scaledV_);
   frame_ = out;
+}
+
+// The server's rows, top-down, packed two at a time into a buffer that stays
+// in cache and converted from there: the same bytes as converting the whole
+// packed bitmap, without writing and reading it back through memory.
+void CCapture::ConvertXrgb(const plat::XrgbImage& image) {
+  const std::int32_t w = image.width;
+  const std::int32_t h = image.height;  // even: areas are multiples of 4
+  for (std::int32_t y = 0; y < h; y += 2) {
+    plat::PackXrgbRow(image.pixels + y * image.stride, rowPair_, w);
+    plat::PackXrgbRow(image.pixels + (y + 1) * image.stride, rowPair_ + 3 * w, w);
+    Rgb24ToI420(rowPair_, fullY_ + static_cast<std::int64_t>(y) * w, fullU_ + static_cast<std::int64_t>(y / 2) * (w / 2),
+                fullV_ + static_cast<std::int64_t>(y / 2) * (w / 2), w, 2, w, w / 2, 3 * w, false);
+  }
+  grab_ = Size{w, h};
+}
+
+bool CCapture::ConvertPacked() {
+  const std::uint8_t* packed = grabber_.packed();
+  plat::PackedInfo info = plat::ReadPackedHeader(packed);
+  if (info.headerSize != plat::kPackedHeaderSize || info.bitCount != 24) return false;
+  const std::int32_t w = info.width;
+  const std::int32_t h = info.height;
+  // The packed rows are bottom-up, the planes top-down.
+  Rgb24ToI420(packed + plat::kPackedHeaderSize, fullY_, fullU_, fullV_, w, h, w, w / 2, info.rowBytes, true);
+  grab_ = Size{w, h};
+  return true;
 }
 
 void SetCaptureArea(CCapture* capture, const CaptureRect* area) {

@@ -28,7 +28,13 @@ class CCapture {
     std::int32_t height;
   };
 
-  explicit CCapture(plat::GrabMethod method = plat::GrabMethod::Auto);
+  // How a grabbed frame reaches the conversion: straight from the server's
+  // pixels, two rows at a time through a small buffer, wherever the area
+  // lies wholly on the screen (Direct, the default); or always through the
+  // whole packed bitmap (Packed). Both give the same planes.
+  enum class Route { Direct, Packed };
+
+  explicit CCapture(plat::GrabMethod method = plat::GrabMethod::Auto, Route route = Route::Direct);
   virtual ~CCapture();
   CCapture(const CCapture&) = delete;
   CCapture& operator=(const CCapture&) = delete;
@@ -67,6 +73,10 @@ class CCapture {
 
  private:
   friend void SetCaptureArea(CCapture* capture, const CaptureRect* area);
+  static constexpr std::int32_t kDirectMaxWidth = 4096;
+
+  void ConvertXrgb(const plat::XrgbImage& image);
+  bool ConvertPacked();
 
   ScalerContext scaler_;
   plat::CriticalSection areaLock_;
@@ -75,6 +85,7 @@ class CCapture {
   std::int32_t dstWidth_ = 0;
   std::int32_t dstHeight_ = 0;
   plat::ScreenGrabber grabber_;
+  const Route route_;
   Size grab_{0, 0};
   Size frame_{0, 0};
 
@@ -84,6 +95,7 @@ class CCapture {
   alignas(64) std::uint8_t scaledY_[kMaxPixels];
   alignas(64) std::uint8_t scaledU_[kMaxPixels / 4];
   alignas(64) std::uint8_t scaledV_[kMaxPixels / 4];
+  alignas(64) std::uint8_t rowPair_[2 * 3 * kDirectMaxWidth];  // two packed rows
 };
 
 // Rounds width and height down to multiples of 4 and stores the area. An

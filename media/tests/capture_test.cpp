@@ -241,6 +241,27 @@ TEST_F(CaptureTest, GetImageAndSharedMemoryGiveTheSamePlanes) {
 
 void DropLog(QtMsgType, const QMessageLogContext&, const QString&) {}
 
+TEST_F(CaptureTest, DirectAndPackedRoutesGiveTheSamePlanes) {
+  auto direct = std::make_unique<CCapture>(plat::GrabMethod::Auto, CCapture::Route::Direct);
+  auto packed = std::make_unique<CCapture>(plat::GrabMethod::Auto, CCapture::Route::Packed);
+  ASSERT_TRUE(plat_test::SetSquareCursor(12, 12, 2, 2, true));
+  ASSERT_TRUE(plat_test::WarpPointer(40, 30));
+  for (CaptureRect area : {CaptureRect{0, 0, 1920, 1080}, CaptureRect{36, 20, 1000, 612}}) {
+    const int w = area.right - area.left, h = area.bottom - area.top;
+    for (CCapture* c : {direct.get(), packed.get()}) {
+      SetArea(c, area);
+      c->setOutputSize(1280, 720);
+      c->CaptureFrame();
+    }
+    EXPECT_EQ(std::memcmp(direct->fullY(), packed->fullY(), static_cast<size_t>(w) * h), 0);
+    EXPECT_EQ(std::memcmp(direct->fullU(), packed->fullU(), static_cast<size_t>(w / 2) * (h / 2)), 0);
+    EXPECT_EQ(std::memcmp(direct->fullV(), packed->fullV(), static_cast<size_t>(w / 2) * (h / 2)), 0);
+    EXPECT_EQ(std::memcmp(direct->scaledY(), packed->scaledY(), 1280 * 720), 0);
+    EXPECT_EQ(std::memcmp(direct->scaledU(), packed->scaledU(), 640 * 360), 0);
+    EXPECT_EQ(std::memcmp(direct->scaledV(), packed->scaledV(), 640 * 360), 0);
+  }
+}
+
 TEST_F(CaptureTest, OutputSizeChangesBetweenFramesNeverTear) {
   qInstallMessageHandler(DropLog);  // one area line per change
   auto c = std::make_unique<CCapture>();

@@ -84,6 +84,17 @@ PackRowFn ChoosePackRow() {
 
 const PackRowFn PackRowXrgb32 = ChoosePackRow();
 
+// Where a grab's pixels are, for drawing the pointer into them: row 0 is
+// the top row, rows rowStep bytes apart (negative for bottom-up rows), the
+// pixels' first three bytes blue, green, red.
+struct PixelRows {
+  std::uint8_t* top;
+  std::int64_t rowStep;
+  int bytesPerPixel;
+  std::int64_t width;
+  std::int64_t height;
+};
+
 // One colour of a pixel value of any true-colour format, brought to 8 bits.
 std::uint8_t Component(unsigned long pixel, unsigned long mask) {
   int shift = __builtin_ctzl(mask);
@@ -105,9 +116,15 @@ struct ScreenGrabber::Impl {
         cursor(new std::uint32_t[kMaxCursorSide * kMaxCursorSide]) {
     std::memset(packed.get(), 0, kPackedHeaderSize);
   }
-  ~Impl() { Disconnect(); }
+  ~Impl() {
+    ReleaseHeld();
+    Disconnect();
+  }
 
   GrabResult Grab(const ScreenRect& area, bool withCursor);
+  GrabResult GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor);
+  GrabResult Prepare(const ScreenRect& area);
+  void ReleaseHeld();
 
   bool Connect();
   void Disconnect();
@@ -119,8 +136,7 @@ struct ScreenGrabber::Impl {
   bool Pack(XImage* img, std::uint8_t* pixels, std::int64_t rowBytes, std::int64_t height,
             std::int64_t dx, std::int64_t dy);
   void RefreshCursor();
-  void DrawCursor(const ScreenRect& area, std::uint8_t* pixels, std::int64_t rowBytes,
-                  std::int64_t width, std::int64_t height);
+  void DrawCursor(const ScreenRect& area, const PixelRows& rows);
 
   const std::int64_t capacity;
   const GrabMethod wanted;
@@ -148,6 +164,8 @@ struct ScreenGrabber::Impl {
   int fixesEventBase = 0;
   XShmSegmentInfo shm{};
   XImage* shmImage = nullptr;
+  // A GetImage image lent out by GrabXrgb, freed at the next grab.
+  XImage* held = nullptr;
 };
 
 bool ScreenGrabber::Impl::Connect() {
@@ -335,8 +353,7 @@ void ScreenGrabber::Impl::RefreshCursor() {
   XFree(image);
 }
 
-void ScreenGrabber::Impl::DrawCursor(const ScreenRect& area, std::uint8_t* pixels, std::int64_t rowBytes,
-                                     std::int64_t width, std::int64_t height) {
+void ScreenGrabber::Impl::DrawCursor(const ScreenRect& area, const PixelRows& rows) {
   if (!haveFixes) return;
   if (cursorStale) RefreshCursor();
   if (cursorWidth == 0) return;
@@ -350,17 +367,17 @@ void ScreenGrabber::Impl::DrawCursor(const ScreenRect& area, std::uint8_t* pixel
   std::int64_t originX = static_cast<std::int64_t>(rootX) - cursorHotX - area.left;
   std::int64_t originY = static_cast<std::int64_t>(rootY) - cursorHotY - area.top;
   int x0 = static_cast<int>(std::max<std::int64_t>(0, -originX));
-  int x1 = static_cast<int>(std::min<std::int64_t>(cursorWidth, width - originX));
+  int x1 = static_cast<int>(std::min<std::int64_t>(cursorWidth, rows.width - originX));
   for (int cy = 0; cy < cursorHeight; ++cy) {
     std::int64_t y = originY + cy;
-    if (y < 0 || y >= height) continue;
-    std::uint8_t* row = pixels + (height - 1 - y) * rowBytes;
+    if (y < 0 || y >= rows.height) continue;
+    std::uint8_t* row = rows.top + y * rows.rowStep;
     const std::uint32_t* src = cursor.get() + cy * cursorWidth;
     for (int cx = x0; cx < x1; ++cx) {
       std::uint32_t p = src[cx];
       unsigned alpha = p >> 24;
       if (alpha == 0) continue;
-      std::uint8_t* px = row + 3 * (originX + cx);
+      std::uint8_t* px = row + rows.bytesPerPixel * (originX + cx);
       unsigned keep = 255 - alpha;
       // Premultiplied: colour + background x (1 - alpha).
       for (int c = 0; c < 3; ++c) {
@@ -371,18 +388,60 @@ void ScreenGrabber::Impl::DrawCursor(const ScreenRect& area, std::uint8_t* pixel
   }
 }
 
-GrabResult ScreenGrabber::Impl::Grab(const ScreenRect& area, bool withCursor) {
+void ScreenGrabber::Impl::ReleaseHeld() {
+  if (held != nullptr) XDestroyImage(held);
+  held = nullptr;
+}
+
+// What every grab does first: check the area, reach the display, take in
+// what the server said since the last grab.
+GrabResult ScreenGrabber::Impl::Prepare(const ScreenRect& area) {
+  ReleaseHeld();
   std::int64_t width = static_cast<std::int64_t>(area.right) - area.left;
   std::int64_t height = static_cast<std::int64_t>(area.bottom) - area.top;
   if (width <= 0 || height <= 0 || width * height > capacity) return GrabResult::Failed;
-  std::int64_t rowBytes = PackedRowBytes(width);
-  if (rowBytes * height > 3 * capacity) return GrabResult::Failed;
+  if (PackedRowBytes(width) * height > 3 * capacity) return GrabResult::Failed;
   if (!conn && !Connect()) return GrabResult::NoDisplay;
   DrainEvents();
   if (conn->dead()) {
     Disconnect();
     return GrabResult::NoDisplay;
   }
+  return GrabResult::Ok;
+}
+
+GrabResult ScreenGrabber::Impl::GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor) {
+  GrabResult ready = Prepare(area);
+  if (ready != GrabResult::Ok) return ready;
+  if (area.left < 0 || area.top < 0 || area.right > rootWidth || area.bottom > rootHeight) {
+    return GrabResult::Unsuitable;
+  }
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  bool owned = false;
+  XImage* img = Fetch(area.left, area.top, width, height, &owned);
+  if (img == nullptr) {
+    if (conn->dead()) {
+      Disconnect();
+      return GrabResult::NoDisplay;
+    }
+    RefreshRoot();
+    return GrabResult::Failed;
+  }
+  if (owned) held = img;
+  if (!IsXrgb32(img)) return GrabResult::Unsuitable;
+  std::uint8_t* pixels = reinterpret_cast<std::uint8_t*>(img->data);
+  if (withCursor) DrawCursor(area, PixelRows{pixels, img->bytes_per_line, 4, width, height});
+  *image = XrgbImage{pixels, img->bytes_per_line, width, height};
+  return GrabResult::Ok;
+}
+
+GrabResult ScreenGrabber::Impl::Grab(const ScreenRect& area, bool withCursor) {
+  GrabResult ready = Prepare(area);
+  if (ready != GrabResult::Ok) return ready;
+  std::int64_t width = static_cast<std::int64_t>(area.right) - area.left;
+  std::int64_t height = static_cast<std::int64_t>(area.bottom) - area.top;
+  std::int64_t rowBytes = PackedRowBytes(width);
 
   std::uint8_t* pixels = packed.get() + kPackedHeaderSize;
   // X11 refuses to read outside the root window: grab the part on the
@@ -416,7 +475,7 @@ GrabResult ScreenGrabber::Impl::Grab(const ScreenRect& area, bool withCursor) {
     if (!ok) return GrabResult::Failed;
   }
   WritePackedHeader(packed.get(), static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), rowBytes);
-  if (withCursor) DrawCursor(area, pixels, rowBytes, width, height);
+  if (withCursor) DrawCursor(area, PixelRows{pixels + (height - 1) * rowBytes, -rowBytes, 3, width, height});
   return GrabResult::Ok;
 }
 
@@ -425,6 +484,11 @@ ScreenGrabber::ScreenGrabber(std::int64_t capacityPixels, GrabMethod method)
 ScreenGrabber::~ScreenGrabber() = default;
 
 GrabResult ScreenGrabber::Grab(const ScreenRect& area, bool withCursor) { return impl_->Grab(area, withCursor); }
+GrabResult ScreenGrabber::GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor) {
+  return impl_->GrabXrgb(area, image, withCursor);
+}
+
+void PackXrgbRow(const std::uint8_t* src, std::uint8_t* dst, std::int32_t count) { PackRowXrgb32(src, dst, count); }
 const std::uint8_t* ScreenGrabber::packed() const { return impl_->packed.get(); }
 GrabMethod ScreenGrabber::method() const { return impl_->inUse; }
 

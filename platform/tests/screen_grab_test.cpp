@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/screen_grab.h"
 #include "test_screen.h"
@@ -108,6 +109,37 @@ TEST_F(ScreenGrabTest, AreasPastTheScreenComeOutBlackThere) {
   // Padding bytes are zero.
   const std::uint8_t* row = PixelAt(grabber.packed(), 0, 0);
   EXPECT_EQ(row[15], 0);
+}
+
+TEST_F(ScreenGrabTest, ServerPixelsInPlaceMatchThePackedGrab) {
+  ASSERT_TRUE(plat_test::SetSquareCursor(16, 16, 4, 9, true));
+  ASSERT_TRUE(plat_test::WarpPointer(120, 90));
+  ScreenRect area{100, 60, 420, 300};
+  const int w = area.right - area.left, h = area.bottom - area.top;
+  for (GrabMethod method : {GrabMethod::SharedMemory, GrabMethod::GetImage}) {
+    ScreenGrabber grabber(kCapacity, method);
+    ASSERT_EQ(grabber.Grab(area), GrabResult::Ok);
+    std::vector<std::uint8_t> packed(grabber.packed(), grabber.packed() + plat::kPackedHeaderSize + 3 * w * h);
+    plat::XrgbImage image{};
+    ASSERT_EQ(grabber.GrabXrgb(area, &image), GrabResult::Ok);
+    ASSERT_EQ(image.width, w);
+    ASSERT_EQ(image.height, h);
+    std::vector<std::uint8_t> row(3 * w);
+    int bad = 0;
+    for (int y = 0; y < h; ++y) {
+      plat::PackXrgbRow(image.pixels + y * image.stride, row.data(), w);
+      // The packed rows are bottom-up.
+      bad += std::memcmp(row.data(), packed.data() + plat::kPackedHeaderSize + (h - 1 - y) * 3 * w, 3 * w) != 0;
+    }
+    EXPECT_EQ(bad, 0);
+    EXPECT_TRUE(IsRed(image.pixels + (90 - 9 - area.top) * image.stride + 4 * (120 - 4 - area.left)));
+  }
+  // Areas off the screen need the packed grab's black fill.
+  ScreenGrabber grabber(kCapacity);
+  plat::XrgbImage image{};
+  EXPECT_EQ(grabber.GrabXrgb({1800, 0, 1924, 100}, &image), GrabResult::Unsuitable);
+  EXPECT_EQ(grabber.GrabXrgb({-4, 0, 100, 100}, &image), GrabResult::Unsuitable);
+  EXPECT_EQ(grabber.GrabXrgb({0, 0, 1920, 1080}, &image), GrabResult::Ok);
 }
 
 TEST_F(ScreenGrabTest, RefusesAreasBeyondItsCapacityOrEmpty) {

@@ -38,10 +38,24 @@ enum class GrabMethod {
 };
 
 enum class GrabResult {
-  Ok,         // packed() holds the new frame
-  NoDisplay,  // no display could be reached; nothing was grabbed
-  Failed,     // the grab failed (bad area, server refused)
+  Ok,          // the new frame is there
+  NoDisplay,   // no display could be reached; nothing was grabbed
+  Failed,      // the grab failed (bad area, server refused)
+  Unsuitable,  // GrabXrgb only: this area or server needs Grab
 };
+
+// The server's own pixels, read in place: top-down rows of 32-bit
+// little-endian words 0x00RRGGBB, so each pixel's bytes are blue, green,
+// red, unused.
+struct XrgbImage {
+  const std::uint8_t* pixels;
+  std::int64_t stride;  // bytes from one row to the next
+  std::int32_t width;
+  std::int32_t height;
+};
+
+// Packs count 32-bit pixels as above into 3-byte blue, green, red pixels.
+void PackXrgbRow(const std::uint8_t* src, std::uint8_t* dst, std::int32_t count);
 
 // Grabs the desktop with the pointer's image drawn in. One grabber serves
 // one thread. It connects to the display on its first grab and tries again,
@@ -61,6 +75,12 @@ class ScreenGrabber {
   // position, alpha-blended, unless withCursor is false or the pointer's
   // image is invisible (fully transparent) or on another screen.
   GrabResult Grab(const ScreenRect& area, bool withCursor = true);
+
+  // The same grab without the packing pass: on Ok, *image shows the
+  // server's pixels with the pointer drawn in, valid until the next grab.
+  // Unsuitable when the area does not lie wholly on the screen or the
+  // server's pixels are not 32-bit XRGB; Grab serves those.
+  GrabResult GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor = true);
 
   // The packed bitmap; holds a whole frame only after a grab that gave Ok.
   const std::uint8_t* packed() const;
