@@ -49,10 +49,10 @@ void Grab(benchmark::State& state, plat::GrabMethod method) {
   }
 }
 
-// The whole CaptureFrame as the codec thread runs it: grab, conversion and
-// scaling to 1280x720.
-void Frame(benchmark::State& state) {
-  auto capture = std::make_unique<CCapture>();
+// The whole CaptureFrame as the codec thread runs it, on either route:
+// grab, conversion and scaling to 1280x720.
+void Frame(benchmark::State& state, CCapture::Route route) {
+  auto capture = std::make_unique<CCapture>(plat::GrabMethod::Auto, route);
   CaptureRect area{0, 0, kWidth, kHeight};
   SetCaptureArea(capture.get(), &area);
   capture->setOutputSize(1280, 720);
@@ -64,6 +64,27 @@ void Frame(benchmark::State& state) {
   for (auto _ : state) {
     capture->CaptureFrame();
     benchmark::DoNotOptimize(capture->scaledY());
+  }
+}
+
+void FrameDirect(benchmark::State& state) { Frame(state, CCapture::Route::Direct); }
+void FramePacked(benchmark::State& state) { Frame(state, CCapture::Route::Packed); }
+
+// The grab that the direct route uses: no packing pass.
+void ShmInPlace(benchmark::State& state) {
+  plat::ScreenGrabber grabber(kCapacity, plat::GrabMethod::SharedMemory);
+  const plat::ScreenRect area{0, 0, kWidth, kHeight};
+  plat::XrgbImage image{};
+  if (grabber.GrabXrgb(area, &image) != plat::GrabResult::Ok) {
+    state.SkipWithError("no display of 1920x1080 with MIT-SHM");
+    return;
+  }
+  for (auto _ : state) {
+    if (grabber.GrabXrgb(area, &image) != plat::GrabResult::Ok) {
+      state.SkipWithError("a grab failed");
+      return;
+    }
+    benchmark::DoNotOptimize(image.pixels);
   }
 }
 
@@ -83,7 +104,9 @@ double Min(const std::vector<double>& v) { return *std::min_element(v.begin(), v
       ->ComputeStatistics("min", Min)
 CAPTURE_CASE(Floor, "floor", 1500);
 CAPTURE_CASE(Shm, "shm", 400);
-CAPTURE_CASE(Frame, "frame", 250);
+CAPTURE_CASE(ShmInPlace, "shm-inplace", 400);
+CAPTURE_CASE(FrameDirect, "frame", 250);
+CAPTURE_CASE(FramePacked, "frame-packed", 250);
 CAPTURE_CASE(GetImage, "xgetimage", 60);
 
 BENCHMARK_MAIN();
