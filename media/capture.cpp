@@ -83,17 +83,19 @@ void CCapture::CaptureFrame() {
   frame_ = out;
 }
 
-// The server's rows, top-down, packed two at a time into a buffer that stays
-// in cache and converted from there: the same bytes as converting the whole
-// packed bitmap, without writing and reading it back through memory.
+// The server's rows, top-down, packed a band at a time into a buffer that
+// stays in cache and converted from there: the same bytes as converting the
+// whole packed bitmap, without writing and reading it back through memory.
 void CCapture::ConvertXrgb(const plat::XrgbImage& image) {
   const std::int32_t w = image.width;
-  const std::int32_t h = image.height;  // even: areas are multiples of 4
-  for (std::int32_t y = 0; y < h; y += 2) {
-    plat::PackXrgbRow(image.pixels + y * image.stride, rowPair_, w);
-    plat::PackXrgbRow(image.pixels + (y + 1) * image.stride, rowPair_ + 3 * w, w);
-    Rgb24ToI420(rowPair_, fullY_ + static_cast<std::int64_t>(y) * w, fullU_ + static_cast<std::int64_t>(y / 2) * (w / 2),
-                fullV_ + static_cast<std::int64_t>(y / 2) * (w / 2), w, 2, w, w / 2, 3 * w, false);
+  const std::int32_t h = image.height;  // a multiple of 4: bands keep whole row pairs
+  for (std::int32_t y = 0; y < h; y += kDirectRows) {
+    const std::int32_t rows = std::min(kDirectRows, h - y);
+    for (std::int32_t r = 0; r < rows; ++r) {
+      plat::PackXrgbRow(image.pixels + (y + r) * image.stride, rowBand_ + static_cast<std::int64_t>(r) * 3 * w, w);
+    }
+    Rgb24ToI420(rowBand_, fullY_ + static_cast<std::int64_t>(y) * w, fullU_ + static_cast<std::int64_t>(y / 2) * (w / 2),
+                fullV_ + static_cast<std::int64_t>(y / 2) * (w / 2), w, rows, w, w / 2, 3 * w, false);
   }
   grab_ = Size{w, h};
 }

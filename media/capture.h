@@ -29,7 +29,7 @@ class CCapture {
   };
 
   // How a grabbed frame reaches the conversion: straight from the server's
-  // pixels, two rows at a time through a small buffer, wherever the area
+  // pixels, a band of rows at a time through a small buffer, wherever the area
   // lies wholly on the screen (Direct, the default); or always through the
   // whole packed bitmap (Packed). Both give the same planes.
   enum class Route { Direct, Packed };
@@ -74,6 +74,7 @@ class CCapture {
  private:
   friend void SetCaptureArea(CCapture* capture, const CaptureRect* area);
   static constexpr std::int32_t kDirectMaxWidth = 4096;
+  static constexpr std::int32_t kDirectRows = 16;  // rows packed per conversion call
 
   void ConvertXrgb(const plat::XrgbImage& image);
   bool ConvertPacked();
@@ -95,7 +96,7 @@ class CCapture {
   alignas(64) std::uint8_t scaledY_[kMaxPixels];
   alignas(64) std::uint8_t scaledU_[kMaxPixels / 4];
   alignas(64) std::uint8_t scaledV_[kMaxPixels / 4];
-  alignas(64) std::uint8_t rowPair_[2 * 3 * kDirectMaxWidth];  // two packed rows
+  alignas(64) std::uint8_t rowBand_[kDirectRows * 3 * kDirectMaxWidth];  // a band of packed rows
 };
 
 // Rounds width and height down to multiples of 4 and stores the area. An
