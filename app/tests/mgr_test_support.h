@@ -8,13 +8,16 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QSignalSpy>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 #include <QtTest/qtestsystem.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
 
 // Receives the manager's results on its slots and records, for each, the
 // thread it ran on; re-emits each as received(name, argument) for a spy.
@@ -106,13 +109,16 @@ public:
 
     static QStringList all()
     {
-        QMutexLocker g(&mutex());
-        return messages();
+        std::lock_guard<std::mutex> g(mutex());
+        QStringList list;
+        for (const std::string &m : messages())
+            list << QString::fromStdString(m);
+        return list;
     }
 
     static void clear()
     {
-        QMutexLocker g(&mutex());
+        std::lock_guard<std::mutex> g(mutex());
         messages().clear();
     }
 
@@ -138,19 +144,22 @@ public:
     }
 
 private:
-    static QMutex &mutex()
+    // Plain strings under a std::mutex: nothing shared with Qt's own
+    // reference counting crosses threads here.
+    static std::mutex &mutex()
     {
-        static QMutex m;
+        static std::mutex m;
         return m;
     }
-    static QStringList &messages()
+    static std::vector<std::string> &messages()
     {
-        static QStringList list;
+        static std::vector<std::string> list;
         return list;
     }
     static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
     {
-        QMutexLocker g(&mutex());
-        messages().append(message);
+        std::string text = message.toStdString();
+        std::lock_guard<std::mutex> g(mutex());
+        messages().push_back(std::move(text));
     }
 };
