@@ -57,6 +57,15 @@ public:
         return n;
     }
 
+    // The argument of the latest `name` (-1 when none arrived).
+    int lastArg(const QString &name) const
+    {
+        for (int i = results.size() - 1; i >= 0; --i)
+            if (results[i].name == name)
+                return results[i].arg;
+        return -1;
+    }
+
     // Runs the event loop until `name` has arrived n times in all.
     bool waitFor(const QString &name, int n = 1, int timeoutMs = 10000)
     {

@@ -228,7 +228,7 @@ TEST_F(Mgr, EachRejectionLeavesTheManagerIdleWithTheSessionsReason)
         }
         ASSERT_TRUE(dev.sendFrame(c.first));
         ASSERT_TRUE(win.waitFor("connect_rejected", ++n));
-        EXPECT_EQ(win.results.last().arg, c.second);
+        EXPECT_EQ(win.lastArg("connect_rejected"), c.second);
         EXPECT_EQ(mgr->localStatus(), S::LOCAL_STATUS_IDLE);
     }
     emit win.signal_disconnect();
