@@ -14,25 +14,14 @@ namespace {
 
 using S = TandeoMgr;
 
-class MgrDevice : public ::testing::Test
+class MgrDevice : public ManagerTest
 {
 protected:
-    void SetUp() override
-    {
-        TandeoMgr::createInstance();
-        mgr = TandeoMgr::instance();
-        ASSERT_NE(mgr, nullptr);
-        win.wire(mgr);
-    }
-
     void TearDown() override
     {
-        TandeoMgr::destroyInstance();
-        QCoreApplication::processEvents();
+        ManagerTest::TearDown();
         if (device)
             device->stop();
-        for (const auto &r : win.results)
-            EXPECT_EQ(r.thread, qApp->thread()) << r.name.toStdString() << " arrived on another thread";
     }
 
     // A device that asks for a small picture at 5 frames per second and
@@ -79,8 +68,6 @@ protected:
         EXPECT_TRUE(deviceSees([&](const device::DeviceState &s) { return s.mediaReceived > media; }, 10000));
     }
 
-    TandeoMgr *mgr = nullptr;
-    StandInWindow win;
     std::unique_ptr<device::Device> device;
 };
 

@@ -15,6 +15,8 @@
 #include <QThread>
 #include <QtTest/qtestsystem.h>
 
+#include <gtest/gtest.h>
+
 #include <mutex>
 #include <string>
 #include <vector>
@@ -171,4 +173,31 @@ private:
         std::lock_guard<std::mutex> g(mutex());
         messages().push_back(std::move(text));
     }
+};
+
+// A test with the process's manager, wired to a stand-in window. Every
+// result must have reached the window on the GUI thread.
+class ManagerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        TandeoMgr::createInstance();
+        mgr = TandeoMgr::instance();
+        ASSERT_NE(mgr, nullptr);
+        ASSERT_TRUE(mgr->hasSession());
+        win.wire(mgr);
+    }
+
+    void TearDown() override
+    {
+        TandeoMgr::destroyInstance();
+        // Results that were still queued are delivered (or dropped) now.
+        QCoreApplication::processEvents();
+        for (const auto &r : win.results)
+            EXPECT_EQ(r.thread, qApp->thread()) << r.name.toStdString() << " arrived on another thread";
+    }
+
+    TandeoMgr *mgr = nullptr;
+    StandInWindow win;
 };

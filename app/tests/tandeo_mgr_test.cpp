@@ -55,27 +55,9 @@ std::vector<std::uint32_t> remainingControl(FakeDevice &dev, int quietMs = 600)
 
 using S = TandeoMgr;
 
-class Mgr : public ::testing::Test
+class Mgr : public ManagerTest
 {
 protected:
-    void SetUp() override
-    {
-        TandeoMgr::createInstance();
-        mgr = TandeoMgr::instance();
-        ASSERT_NE(mgr, nullptr);
-        ASSERT_TRUE(mgr->hasSession());
-        win.wire(mgr);
-    }
-
-    void TearDown() override
-    {
-        TandeoMgr::destroyInstance();
-        // Results that were still queued are delivered (or dropped) now.
-        QCoreApplication::processEvents();
-        for (const auto &r : win.results)
-            EXPECT_EQ(r.thread, qApp->thread()) << r.name.toStdString() << " arrived on another thread";
-    }
-
     // Connect pressed; the device takes the connection and reads the banner.
     void startPairing(FakeDevice &dev, const char *address)
     {
@@ -125,9 +107,6 @@ protected:
 
     // Lets queued results arrive, for checks that something did not happen.
     void settle(int ms = 200) { QTest::qWait(ms); }
-
-    TandeoMgr *mgr = nullptr;
-    StandInWindow win;
 };
 
 TEST(MgrInstance, OneInstanceFromCreateToDestroy)
