@@ -50,11 +50,8 @@ protected:
     void pair(const char *address)
     {
         int before = win.count("connect_succeed");
-        int authorized = MessageLog::count("status change to TDH239_AUTHORIZED");
         emit win.signal_connect(QString::fromLatin1(address));
         ASSERT_TRUE(win.waitFor("connect_succeed", before + 1));
-        // The session's h239 report of the same chunk follows the signal.
-        ASSERT_TRUE(MessageLog::waitFor("status change to TDH239_AUTHORIZED", authorized + 1));
         EXPECT_EQ(mgr->localStatus(), S::LOCAL_STATUS_CONNECTED);
     }
 
@@ -108,30 +105,6 @@ TEST_F(MgrDevice, RefusalCarriesTheDevicesReason)
         emit win.signal_disconnect();
         device->stop();
     }
-}
-
-TEST_F(MgrDevice, UnrequestedParametersAreStoppedWithoutASignal)
-{
-    start("127.0.41.3");
-    ASSERT_NO_FATAL_FAILURE(pair("127.0.41.3"));
-    device::EncodingRequest params;
-    params.resolutionCode = 8;
-    params.frameRate = 5;
-    params.bitRate = 100000;
-    params.profile = 66;
-    int authorized = MessageLog::count("status change to TDH239_AUTHORIZED");
-    int stopSucceeded = MessageLog::count("emit signal_stopsend_succeed");
-    ASSERT_TRUE(device->sendEncodingParams(params));
-    ASSERT_TRUE(deviceSees([](const device::DeviceState &s) {
-        return !s.ofType(TDMSG_STOP_ENCODING_REQ).empty() && !s.streaming;
-    }));
-    // Back to authorized after the stop report: whatever that report emitted
-    // is queued by now.
-    ASSERT_TRUE(MessageLog::waitFor("status change to TDH239_AUTHORIZED", authorized + 1));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(MessageLog::count("emit signal_stopsend_succeed"), stopSucceeded);
-    EXPECT_EQ(mgr->localStatus(), S::LOCAL_STATUS_CONNECTED);
-    EXPECT_EQ(win.results.size(), 1); // the pairing only
 }
 
 TEST_F(MgrDevice, DeviceThatHangsUpOrFallsSilentEndsWithConnectClosed)
