@@ -1,26 +1,20 @@
 #include "app/screen_metrics.h"
 
+#include "platform/screen_metrics.h"
+
 #include <QDebug>
-#include <QGuiApplication>
-#include <QRect>
-#include <QScreen>
 
 DesktopMetrics primaryDesktopMetrics()
 {
     DesktopMetrics m;
-    // The list of screens is static: without a QGuiApplication it is empty
-    // and primaryScreen() gives null.
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen) {
-        qWarning() << "primaryDesktopMetrics" << __LINE__ << "no screen found";
+    plat::ScreenMetrics screens;
+    if (!plat::QueryScreenMetrics(&screens)) {
+        qWarning() << "primaryDesktopMetrics" << __LINE__ << "no display found";
         return m;
     }
-    // Device pixels: on a scaled display the logical geometry is smaller
-    // than what the capture grabs.
-    const QRect g = screen->geometry();
-    const qreal ratio = screen->devicePixelRatio();
-    m.width = qRound(g.width() * ratio);
-    m.height = qRound(g.height() * ratio);
-    m.desktop = {0, 0, m.width, m.height};
+    const plat::ScreenRect &p = screens.primary;
+    m.width = p.right - p.left;
+    m.height = p.bottom - p.top;
+    m.desktop = {p.left, p.top, p.right, p.bottom};
     return m;
 }

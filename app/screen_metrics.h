@@ -3,8 +3,8 @@
 #include "tdsdk.h"
 
 // What the manager hands the session at start-up: the primary screen's size
-// in pixels and the desktop rectangle that the capture covers (origin 0, 0,
-// right and bottom exclusive).
+// in pixels and its rectangle on the desktop, which the capture covers
+// (right and bottom exclusive).
 struct DesktopMetrics
 {
     int width = 0;
@@ -12,7 +12,6 @@ struct DesktopMetrics
     TDS_RECT desktop = {0, 0, 0, 0};
 };
 
-// The primary screen as the running application sees it. With no screen
-// (no GUI application object, or no display) every value is 0, which leaves
-// the capture area empty.
+// The primary screen as the display reports it. With no display every value
+// is 0, which leaves the capture area empty.
 DesktopMetrics primaryDesktopMetrics();
