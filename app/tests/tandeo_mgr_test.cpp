@@ -132,8 +132,6 @@ TEST(MgrInstance, ConstructionHandsTheScreenToTheSession)
     DesktopMetrics m = primaryDesktopMetrics();
     EXPECT_EQ(m.desktop.right - m.desktop.left, m.width);
     EXPECT_EQ(m.desktop.bottom - m.desktop.top, m.height);
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        EXPECT_GT(m.width * m.height, 0);
     const QString size = QStringLiteral("%1   %2").arg(m.desktop.right).arg(m.desktop.bottom);
 
     MessageLog::clear();
