@@ -1,0 +1,8 @@
+# The main window. It drives the session through the session manager and
+# keeps the recent addresses in the application's store.
+target_sources(tandeo_ui PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/mainwidget.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mainwidget.h
+  ${CMAKE_CURRENT_LIST_DIR}/mainwidget.ui
+)
+target_link_libraries(tandeo_ui PUBLIC tandeo_mgr tandeo_app)
