@@ -6,3 +6,7 @@ target_sources(tandeo_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/mainwidget.ui
 )
 target_link_libraries(tandeo_ui PUBLIC tandeo_mgr tandeo_app)
+
+# tandeo-main-shots: every state of the main window as a PNG (ui/shots/run-shots).
+add_executable(tandeo-main-shots ${CMAKE_CURRENT_LIST_DIR}/shots/mainshots.cpp)
+target_link_libraries(tandeo-main-shots PRIVATE tandeo_ui tandeo_app)
