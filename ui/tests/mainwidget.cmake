@@ -20,3 +20,7 @@ add_dependencies(tst_e2e_startup tandeo_program)
 set_target_properties(tst_e2e_startup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 add_test(NAME tst_e2e_startup COMMAND tst_e2e_startup)
 set_tests_properties(tst_e2e_startup PROPERTIES LABELS e2e TIMEOUT 120)
+
+# Installation and the Debian package of the program.
+add_test(NAME tst_e2e_install COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install-check ${CMAKE_BINARY_DIR})
+set_tests_properties(tst_e2e_install PROPERTIES LABELS e2e TIMEOUT 300)
