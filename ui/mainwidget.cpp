@@ -162,6 +162,9 @@ void Widget::on_pBt_connect_clicked() {
     information(QStringLiteral("请输入设备地址"));
     return;
   }
+  // A second press during an attempt does not start another one (the
+  // manager refuses it), so the attempt's address stays.
+  if (m_uiState != UI_STATE_CONNECTING) m_connectingAddress = address;
   setUiState(UI_STATE_CONNECTING);
   emit signal_connect(address);
 }
@@ -186,7 +189,10 @@ void Widget::on_toolbt_send_clicked(bool) {
 // --- the manager's results ---------------------------------------------------
 
 void Widget::slot_connect_succeed() {
-  const QString address = ui->comboBox_input->currentText().trimmed();
+  // The device paired is the one asked for, whatever the box shows now.
+  const QString address = m_connectingAddress.isEmpty()
+                              ? ui->comboBox_input->currentText().trimmed()
+                              : m_connectingAddress;
   ui->label_show->setText(QStringLiteral("已连接设备 %1").arg(address));
   if (!address.isEmpty() && !m_recentAddresses.contains(address)) {
     ui->comboBox_input->addItem(address);

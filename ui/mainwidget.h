@@ -80,4 +80,7 @@ class Widget : public CBaseWgt {
   bool m_bMousePressed;
   int m_pressArea;
   QPoint m_lastMousePos;
+  // The address of the pairing attempt under way, as sent to the manager:
+  // the address box may be edited while the attempt runs.
+  QString m_connectingAddress;
 };

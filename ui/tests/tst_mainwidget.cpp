@@ -187,6 +187,20 @@ class MainWidgetTest : public QObject {
                           QStringLiteral("a.example")}));
   }
 
+  // Text typed into the box while an attempt runs is not what was paired.
+  void pairedAddressIsTheOneAskedFor() {
+    auto w = newWindow({});
+    MainWindowProbe p(w.get());
+    p.type(QStringLiteral("10.0.0.1"));
+    QTest::mouseClick(p.connectButton(), Qt::LeftButton);
+    p.type(QStringLiteral("10.0.0.2"));
+    QTest::mouseClick(p.connectButton(), Qt::LeftButton);  // refused by the manager
+    deliver(w.get(), "slot_connect_succeed");
+    QCOMPARE(p.text("label_show"), QStringLiteral("已连接设备 10.0.0.1"));
+    QCOMPARE(CSaveDatafile::instance()->readMeetingNumbers(),
+             QStringList{QStringLiteral("10.0.0.1")});
+  }
+
   void closeAsksFirst() {
     auto w = newWindow({});
     MainWindowProbe p(w.get());
