@@ -116,3 +116,34 @@ class BoxAnswer {
   QStringList titles_;
   QStringList texts_;
 };
+
+// Closes any message box that stays open for ten seconds, so that a box no
+// case expected fails that case instead of hanging the whole run.
+class StrayBoxGuard {
+ public:
+  StrayBoxGuard() {
+    QObject::connect(&poll_, &QTimer::timeout, [this] { check(); });
+    poll_.start(100);
+  }
+  QStringList closed() const { return closed_; }
+
+ private:
+  void check() {
+    QDialog* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (box != seen_) {
+      seen_ = box;
+      since_.start();
+      return;
+    }
+    if (box && since_.elapsed() > 10000) {
+      QLabel* text = box->findChild<QLabel*>(QStringLiteral("m_alertContent"));
+      closed_ << (text ? text->text() : QString::fromLatin1(box->metaObject()->className()));
+      box->done(QDialog::Rejected);
+    }
+  }
+
+  QTimer poll_;
+  QPointer<QDialog> seen_;
+  QElapsedTimer since_;
+  QStringList closed_;
+};

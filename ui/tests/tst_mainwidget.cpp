@@ -21,6 +21,8 @@ class MainWidgetTest : public QObject {
   Q_OBJECT
 
  private:
+  std::unique_ptr<StrayBoxGuard> guard_;
+
   std::unique_ptr<Widget> newWindow(const QStringList& stored) {
     CSaveDatafile::instance()->writeMeetingNumbers(stored);
     auto w = std::make_unique<Widget>();
@@ -31,6 +33,13 @@ class MainWidgetTest : public QObject {
   }
 
  private slots:
+  void init() { guard_ = std::make_unique<StrayBoxGuard>(); }
+  void cleanup() {
+    const QStringList strays = guard_->closed();
+    guard_.reset();
+    QVERIFY2(strays.isEmpty(), qPrintable(QStringLiteral("unanswered box: ") + strays.join(QLatin1Char(','))));
+  }
+
   void startsOnTheAddressPage() {
     auto w = newWindow({});
     MainWindowProbe p(w.get());

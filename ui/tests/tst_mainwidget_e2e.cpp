@@ -44,6 +44,8 @@ class MainWidgetE2E : public QObject {
   Q_OBJECT
 
  private:
+  std::unique_ptr<StrayBoxGuard> guard_;
+
   std::unique_ptr<Widget> newWindow() {
     auto w = std::make_unique<Widget>();
     w->show();
@@ -68,6 +70,13 @@ class MainWidgetE2E : public QObject {
   }
 
  private slots:
+  void init() { guard_ = std::make_unique<StrayBoxGuard>(); }
+  void cleanup() {
+    const QStringList strays = guard_->closed();
+    guard_.reset();
+    QVERIFY2(strays.isEmpty(), qPrintable(QStringLiteral("unanswered box: ") + strays.join(QLatin1Char(','))));
+  }
+
   // As at start-up; here, once the test runner's own message handler is in.
   void initTestCase() { configureLogSystem(QStringLiteral(TANDEO_LOG_PROPERTIES)); }
 
