@@ -118,10 +118,11 @@ int main(int argc, char** argv) {
   snap(QStringLiteral("send-starting"));
   QMetaObject::invokeMethod(&w, "slot_send_succeed");
   snap(QStringLiteral("sending"));
+  settle(3000);  // the toast goes
+  snap(QStringLiteral("sending-later"));
   button("toolbt_send")->click();
   snap(QStringLiteral("send-stopping"));
   QMetaObject::invokeMethod(&w, "slot_stopsend_succeed");
-  settle(3500);  // the toast goes
 
   snapBox(QStringLiteral("close-question"), [&] { button("pBt_close")->click(); });
   snapBox(QStringLiteral("closed"), [&] { QMetaObject::invokeMethod(&w, "slot_connect_closed"); });
