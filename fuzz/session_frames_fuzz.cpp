@@ -28,5 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       session->recvBuffer_.clear();
     }
   }
+  // Each input starts from an unpaired session; a codec thread that an
+  // acknowledgement started is ended here.
+  session->StopCodecThread();
+  session->setH239Status(TDH239_IDLE);
+  session->connStatus_ = TDH239_CONNECTION_NONE;
   return 0;
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "media/rtp_wire.h"
+#include "tdwire.h"
 
 bool RtpPacketiser::Allocate() {
   if (!buffer_) buffer_.reset(new (std::nothrow) uint8_t[kBufferSize]);

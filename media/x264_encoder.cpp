@@ -142,7 +142,10 @@ bool X264Encoder::Open() {
       config_.word[EncoderConfig::kWidth], config_.word[EncoderConfig::kHeight]);
   params_.vui.i_sar_width = sar.width;
   params_.vui.i_sar_height = sar.height;
-  encoder_ = OpenLibrary(&params_);
+  // A picture without size cannot open; the library would also leak what
+  // it set up before refusing it.
+  const bool sized = params_.i_width > 0 && params_.i_height > 0;
+  encoder_ = sized ? OpenLibrary(&params_) : nullptr;
   if (!encoder_) {
     EncoderLogError("Fail to create x264 encoder [%d].", id());
     return false;
@@ -179,7 +182,7 @@ void X264Encoder::ApplyRateChange(const FrameEncodeParams& params) {
   if (!bitrateChange && !rateChange) return;
 
   EncoderLogInfo("Enc[%d] original bitrate %d, new bitrate %d, frame rate (%d, %d).", id(),
-                 params_.rc.i_bitrate, newBitrate, params_.i_fps_num, newRate);
+                 params_.rc.i_bitrate, newBitrate, static_cast<int>(params_.i_fps_num), newRate);
   bool raise = false;
   if (bitrateChange) {
     config_.word[EncoderConfig::kBitrate] = newBitrate;

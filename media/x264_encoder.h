@@ -88,7 +88,7 @@ class X264Encoder : public IVideoEncoder {
   bool useFragmentation_ = false;
   int32_t bitrateCeiling_ = 0;
   x264_t* encoder_ = nullptr;
-  x264_param_t params_;
+  x264_param_t params_{};
   RtpPacketiser packetiser_;
   uint64_t pts_ = 0;
   uint32_t openAttempts_ = 0;

@@ -18,3 +18,10 @@ tandeo_test(encoder_test media
     x264_encoder_test.cpp
   LIBS tandeo_encoder_testutil
   TIMEOUT 600)
+
+# Counts operator new across the whole process, so it runs on its own.
+tandeo_test(encoder_alloc_test media
+  SOURCES encoder_alloc_test.cpp
+  LIBS tandeo_encoder_testutil)
+# Its replacement operator delete frees what its operator new took from malloc.
+set_source_files_properties(encoder_alloc_test.cpp PROPERTIES COMPILE_OPTIONS -Wno-mismatched-new-delete)

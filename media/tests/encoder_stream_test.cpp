@@ -183,4 +183,47 @@ TEST(EncoderSps, CarriesProfileAndSampleAspect) {
   }
 }
 
+// Bits sent per second over `seconds` of pictures at `fps`, after the
+// parameters change to `params`.
+double MeasureRate(WatchedX264Encoder& encoder, RtpDepacketiser& sink, DesktopSequence& source,
+                   int* index, const FrameEncodeParams& params, int fps, int seconds) {
+  size_t before = 0;
+  for (const ReceivedPicture& p : sink.pictures()) before += p.bytes;
+  for (int i = 0; i < fps * seconds; ++i) {
+    source.Render((*index)++);
+    FramePicture pic = source.picture();
+    encoder.Encode(&pic, &params);
+  }
+  size_t after = 0;
+  for (const ReceivedPicture& p : sink.pictures()) after += p.bytes;
+  return double(after - before) * 8 / seconds;
+}
+
+// A new bitrate shows in what is sent within two seconds, whether it is
+// raised (the library reopens) or lowered (it is reconfigured in place). The
+// rates sit below what the moving window would take, so the encoder spends
+// what it is given.
+TEST(EncoderRate, BitrateChangeTakesEffectWithinTwoSeconds) {
+  constexpr int kFps = 15;
+  FrameEncodeParams params = TestParams(1280, 720, 18, kProfileHigh, 250000, kFps);
+  RtpDepacketiser sink(kFragmentedMax);
+  WatchedX264Encoder encoder(MakeEncoderConfig(params), &sink);
+  ASSERT_TRUE(encoder.Open());
+  DesktopSequence source(1280, 720, Scene::kMovingWindow);
+  int index = 0;
+  MeasureRate(encoder, sink, source, &index, params, kFps, 3);
+
+  params.word[FrameEncodeParams::kBitrate] = 500000;
+  const double raised = MeasureRate(encoder, sink, source, &index, params, kFps, 2);
+  EXPECT_EQ(encoder.opens, 2);
+  EXPECT_NEAR(raised / 500000, 1.0, 0.25) << raised << " bit/s";
+
+  params.word[FrameEncodeParams::kBitrate] = 250000;
+  const double lowered = MeasureRate(encoder, sink, source, &index, params, kFps, 2);
+  EXPECT_EQ(encoder.opens, 2);
+  EXPECT_EQ(encoder.reconfigs, 1);
+  EXPECT_NEAR(lowered / 250000, 1.0, 0.25) << lowered << " bit/s";
+  EXPECT_TRUE(sink.errors().empty()) << sink.errors().front();
+}
+
 }  // namespace
