@@ -1,5 +1,9 @@
 # The main window. It drives the session through the session manager and
 # keeps the recent addresses in the application's store.
+if(NOT TARGET tandeo_mgr)
+  message(STATUS "main window: no session manager in the tree yet; left out")
+  return()
+endif()
 target_sources(tandeo_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/mainwidget.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mainwidget.h

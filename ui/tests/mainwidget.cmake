@@ -1,5 +1,9 @@
 # The main window: its own behaviour (label ui), and the whole sender against
 # the reference device on loopback (label e2e), run in-process.
+if(NOT TARGET tandeo_mgr)
+  return()
+endif()
+
 tandeo_ui_test(tst_ui_mainwidget SOURCES tst_mainwidget.cpp mainwindowprobe.h)
 
 if(EXISTS ${PROJECT_SOURCE_DIR}/device/CMakeLists.txt)
