@@ -1,11 +1,12 @@
 // The screen-capture object: one per session. The GUI thread sets the
-// capture area, the session thread the output size, the codec thread grabs.
+// capture area, the session thread the output size, the codec thread grabs,
+// converts and scales, and then reads the scaled planes in place.
 #pragma once
-#include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <memory>
 
+#include "media/scaler.h"
+#include "platform/screen_grab.h"
 #include "platform/sync.h"
 
 // A screen rectangle; right and bottom are exclusive.
@@ -18,44 +19,88 @@ struct CaptureRect {
 
 class CCapture {
  public:
-  CCapture();
+  // Capacities of the fixed planes.
+  static constexpr std::int64_t kMaxPixels = 8388608;  // area and output, width x height
+  static constexpr std::int32_t kMaxOutputWidth = kScalerMaxLineWidth;
+
+  struct Size {
+    std::int32_t width;
+    std::int32_t height;
+  };
+
+  // How a grabbed frame reaches the conversion: straight from the server's
+  // pixels, a band of rows at a time through a small buffer, wherever the area
+  // lies wholly on the screen (Direct, the default); or always through the
+  // whole packed bitmap (Packed). Both give the same planes.
+  enum class Route { Direct, Packed };
+
+  explicit CCapture(plat::GrabMethod method = plat::GrabMethod::Auto, Route route = Route::Direct);
   virtual ~CCapture();
   CCapture(const CCapture&) = delete;
   CCapture& operator=(const CCapture&) = delete;
 
-  // Grabs the area once and leaves the scaled picture in the output planes;
-  // on any failure the planes keep the previous picture. Codec thread only.
+  // Grabs the area with the pointer drawn in, converts it to I420 at full
+  // size and scales it to the output size. When it returns, the scaled
+  // planes hold the new frame, or still the previous one if there was
+  // nothing to grab (empty area, no display, failed grab, no valid output
+  // size). Codec thread only.
   void CaptureFrame();
 
   CaptureRect area();
 
-  // Output size; the session sets it before the codec thread starts and on
-  // each parameter update.
-  void setOutputSize(std::int32_t width, std::int32_t height) {
-    dstWidth_ = width;
-    dstHeight_ = height;
-  }
-  // The scaled picture the encoder reads in place; addresses never change.
-  const std::uint8_t* scaledY() const { return scaled_.get(); }
-  const std::uint8_t* scaledU() const { return scaled_.get() + kLumaBytes; }
-  const std::uint8_t* scaledV() const { return scaled_.get() + kLumaBytes + kChromaBytes; }
+  // Output size, set by the session before the codec thread starts and on
+  // each parameter update. Both values change together, so a frame is never
+  // scaled to the width of one size and the height of another.
+  void setOutputSize(std::int32_t width, std::int32_t height);
+  Size outputSize();
 
-  // Size of the scaled output, written by the session before the codec
-  // thread starts and on each parameter update.
-  std::atomic<std::int32_t> dstWidth_{0};
-  std::atomic<std::int32_t> dstHeight_{0};
+  // The scaled picture, read in place by the codec thread after
+  // CaptureFrame. Addresses never change; frameSize() is the size the last
+  // frame was scaled to (0 x 0 before the first), and the strides follow it.
+  const std::uint8_t* scaledY() const { return scaledY_; }
+  const std::uint8_t* scaledU() const { return scaledU_; }
+  const std::uint8_t* scaledV() const { return scaledV_; }
+  Size frameSize() const { return frame_; }
+  std::int32_t scaledStrideY() const { return frame_.width; }
+  std::int32_t scaledStrideUV() const { return frame_.width / 2; }
+
+  // The full-size picture of the last grab, row stride = its width (and
+  // half of it for chroma).
+  const std::uint8_t* fullY() const { return fullY_; }
+  const std::uint8_t* fullU() const { return fullU_; }
+  const std::uint8_t* fullV() const { return fullV_; }
+  Size grabSize() const { return grab_; }
 
  private:
   friend void SetCaptureArea(CCapture* capture, const CaptureRect* area);
+  static constexpr std::int32_t kDirectMaxWidth = 4096;
+  static constexpr std::int32_t kDirectRows = 16;  // rows packed per conversion call
 
-  static constexpr std::size_t kLumaBytes = 8388608;
-  static constexpr std::size_t kChromaBytes = 2097152;
+  void ConvertXrgb(const plat::XrgbImage& image);
+  bool ConvertPacked();
 
+  ScalerContext scaler_;
   plat::CriticalSection areaLock_;
   CaptureRect area_{0, 0, 0, 0};
-  std::unique_ptr<std::uint8_t[]> scaled_;
+  plat::CriticalSection sizeLock_;
+  std::int32_t dstWidth_ = 0;
+  std::int32_t dstHeight_ = 0;
+  plat::ScreenGrabber grabber_;
+  const Route route_;
+  Size grab_{0, 0};
+  Size frame_{0, 0};
+
+  alignas(64) std::uint8_t fullY_[kMaxPixels];
+  alignas(64) std::uint8_t fullU_[kMaxPixels / 4];
+  alignas(64) std::uint8_t fullV_[kMaxPixels / 4];
+  alignas(64) std::uint8_t scaledY_[kMaxPixels];
+  alignas(64) std::uint8_t scaledU_[kMaxPixels / 4];
+  alignas(64) std::uint8_t scaledV_[kMaxPixels / 4];
+  alignas(64) std::uint8_t rowBand_[kDirectRows * 3 * kDirectMaxWidth];  // a band of packed rows
 };
 
-// Rounds width and height down to multiples of 4 and stores the area.
-// A free function so that it can travel beside the object as a pointer.
+// Rounds width and height down to multiples of 4 and stores the area. An
+// area larger than the planes hold is cut to fit, keeping its top-left
+// corner. A free function so that it can travel beside the object as a
+// pointer.
 void SetCaptureArea(CCapture* capture, const CaptureRect* area);

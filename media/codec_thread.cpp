@@ -51,15 +51,22 @@ std::int32_t CInFrameStream::GetFrame(FramePicture* picture, FrameEncodeParams* 
   std::int32_t width = 0, height = 0;
   GetResolution(p.resolutionCode, &width, &height);
 
+  // The picture is described by the size the capture actually scaled to, so
+  // a parameter update arriving meanwhile never mismatches planes and strides
+  // (the encoder drops a picture whose size is not the one it was opened at).
+  // Before anything was ever grabbed (no display, empty area) the planes
+  // hold black, which reads as a picture of any size the device asked for.
+  CCapture::Size frame = capture_->frameSize();
+  if (frame.width <= 0 || frame.height <= 0) frame = capture_->outputSize();
   picture->y = capture_->scaledY();
   picture->u = capture_->scaledU();
   picture->v = capture_->scaledV();
-  picture->yStride = width;
-  picture->uStride = width / 2;
-  picture->vStride = width / 2;
-  picture->width = width;
-  picture->height = height;
-  picture->width2 = width;
+  picture->yStride = frame.width;
+  picture->uStride = frame.width / 2;
+  picture->vStride = frame.width / 2;
+  picture->width = frame.width;
+  picture->height = frame.height;
+  picture->width2 = frame.width;
 
   // A rate below 1 (a frame rate of 0, or one below its divisor) cannot
   // pace anything: the rate in force stays.

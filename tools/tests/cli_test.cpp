@@ -1,0 +1,196 @@
+// The headless sender against the in-process reference device, through the
+// real session library.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli_options.h"
+#include "cli_run.h"
+#include "device/device.h"
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string readAll(std::FILE* f) {
+  std::string s;
+  std::rewind(f);
+  char buf[512];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+  std::fclose(f);
+  return s;
+}
+
+Outcome run(const cli::CliOptions& o, const std::atomic<bool>& interrupted, std::FILE* out = nullptr) {
+  if (!out) out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  int status = cli::runCli(o, out, err, interrupted);
+  return Outcome{status, readAll(out), readAll(err)};
+}
+
+// Waits until the file at `path` holds `text`: the run has printed that line.
+bool waitForOutput(const std::string& path, const std::string& text, int timeoutMs) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < until) {
+    if (std::FILE* f = std::fopen(path.c_str(), "r")) {
+      if (readAll(f).find(text) != std::string::npos) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+Outcome run(const cli::CliOptions& o) {
+  std::atomic<bool> never{false};
+  return run(o, never);
+}
+
+device::DeviceOptions quietDevice(const char* address) {
+  device::DeviceOptions d;
+  d.bindAddress = address;
+  d.log = [](const std::string&) {};
+  return d;
+}
+
+cli::CliOptions cliFor(const char* address, const char* password = "", double duration = 0.3) {
+  cli::CliOptions o;
+  o.address = address;
+  o.password = password;
+  o.durationSeconds = duration;
+  return o;
+}
+
+TEST(Cli, PairsAndEndsNormallyAfterTheDuration) {
+  device::DeviceOptions d = quietDevice("127.0.32.1");
+  d.password = "x";
+  device::Device dev(d);
+  ASSERT_TRUE(dev.start());
+  cli::CliOptions o = cliFor("127.0.32.1", "x");
+  o.share = true;
+  Outcome r = run(o);
+  EXPECT_EQ(r.status, cli::kExitPairedAndEnded) << r.out << r.err;
+  EXPECT_NE(r.out.find("paired with 127.0.32.1\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("share: not available yet\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("status: authorized\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("disconnected\n"), std::string::npos) << r.out;
+  ASSERT_TRUE(dev.waitFor([](const device::DeviceState& s) { return s.connectionsEnded == 1; }, 3000));
+  device::DeviceState s = dev.state();
+  EXPECT_EQ(s.rightAnswers, 1);
+  EXPECT_EQ(s.protocolErrors, 0);
+  EXPECT_GT(s.keepAlivesReceived, 0u);
+}
+
+TEST(Cli, WrongPasswordAndRejectionsExitTwoWithTheReason) {
+  device::DeviceOptions d = quietDevice("127.0.32.2");
+  d.password = "right";
+  {
+    device::Device dev(d);
+    ASSERT_TRUE(dev.start());
+    Outcome r = run(cliFor("127.0.32.2", "wrong"));
+    EXPECT_EQ(r.status, cli::kExitRejected) << r.out << r.err;
+    EXPECT_NE(r.out.find("rejected by the device, reason 1\n"), std::string::npos) << r.out;
+  }
+  d.rejectReason = 3;
+  device::Device dev(d);
+  ASSERT_TRUE(dev.start());
+  Outcome r = run(cliFor("127.0.32.2", "right"));
+  EXPECT_EQ(r.status, cli::kExitRejected) << r.out << r.err;
+  EXPECT_NE(r.out.find("reason 3\n"), std::string::npos) << r.out;
+}
+
+TEST(Cli, NothingListeningExitsThreeAfterTheConnectLimit) {
+  const auto t0 = std::chrono::steady_clock::now();
+  Outcome r = run(cliFor("127.0.32.3"));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_EQ(r.status, cli::kExitConnectTimeout) << r.out << r.err;
+  EXPECT_NE(r.out.find("connect time-out"), std::string::npos) << r.out;
+  EXPECT_GE(seconds, 4.5);
+  EXPECT_LE(seconds, 8.0);
+}
+
+TEST(Cli, DeviceClosingExitsFour) {
+  device::Device dev(quietDevice("127.0.32.4"));
+  ASSERT_TRUE(dev.start());
+  std::atomic<bool> never{false};
+  auto pending = std::async(std::launch::async, [&] { return run(cliFor("127.0.32.4", "", -1), never); });
+  ASSERT_TRUE(dev.waitFor([](const device::DeviceState& s) { return s.paired; }, 3000));
+  ASSERT_TRUE(dev.closeConnection());
+  ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  Outcome r = pending.get();
+  EXPECT_EQ(r.status, cli::kExitConnectionLost) << r.out << r.err;
+  EXPECT_NE(r.out.find("connection lost\n"), std::string::npos) << r.out;
+}
+
+TEST(Cli, InterruptEndsTheRun) {
+  device::Device dev(quietDevice("127.0.32.5"));
+  ASSERT_TRUE(dev.start());
+  std::atomic<bool> stop{false};
+  const std::string path = ::testing::TempDir() + "cli_interrupt_out.txt";
+  std::FILE* out = std::fopen(path.c_str(), "w+");
+  ASSERT_NE(out, nullptr);
+  auto pending =
+      std::async(std::launch::async, [&] { return run(cliFor("127.0.32.5", "", -1), stop, out); });
+  // Interrupted once the run itself knows it is paired.
+  const bool paired = waitForOutput(path, "paired with", 3000);
+  stop = true;
+  ASSERT_TRUE(paired);
+  ASSERT_EQ(pending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  Outcome r = pending.get();
+  EXPECT_EQ(r.status, cli::kExitPairedAndEnded) << r.out << r.err;
+  EXPECT_NE(r.out.find("disconnected\n"), std::string::npos) << r.out;
+  std::remove(path.c_str());
+
+  // Interrupted while the device has not decided yet: not a normal end.
+  device::DeviceOptions busy = quietDevice("127.0.32.6");
+  busy.password = "p";
+  device::Device undecided(busy);
+  ASSERT_TRUE(undecided.start());
+  std::atomic<bool> stop2{true};
+  r = run(cliFor("127.0.32.6", "", -1), stop2);
+  EXPECT_EQ(r.status, cli::kExitError) << r.out << r.err;
+  EXPECT_NE(r.err.find("interrupted before pairing"), std::string::npos) << r.err;
+}
+
+TEST(CliOptions, ParsesAndNamesBadInput) {
+  auto parse = [](std::vector<const char*> args, cli::CliOptions* o, std::string* error) {
+    std::vector<char*> argv{const_cast<char*>("tandeo-cli")};
+    for (const char* a : args) argv.push_back(const_cast<char*>(a));
+    return cli::parseCliOptions(static_cast<int>(argv.size()), argv.data(), o, error);
+  };
+  cli::CliOptions o;
+  std::string error;
+  ASSERT_EQ(parse({"127.0.0.5", "--password", "x", "--duration", "2.5", "--share"}, &o, &error),
+            cli::CliParse::Run)
+      << error;
+  EXPECT_EQ(o.address, "127.0.0.5");
+  EXPECT_EQ(o.password, "x");
+  EXPECT_DOUBLE_EQ(o.durationSeconds, 2.5);
+  EXPECT_TRUE(o.share);
+
+  for (std::vector<const char*> bad :
+       {std::vector<const char*>{}, {"localhost"}, {"1.2.3"}, {"1.2.3.4.5"}, {"256.1.1.1"},
+        {"01.2.3.4"}, {"1.2.3.4", "5.6.7.8"}, {"1.2.3.4", "--duration", "-1"},
+        {"1.2.3.4", "--duration", "soon"}, {"1.2.3.4", "--password"}, {"1.2.3.4", "--loud"},
+        {"1.2.3.4", "--password", "0123456789012345678901234567890123456789012345678901234567890123"}}) {
+    cli::CliOptions p;
+    error.clear();
+    EXPECT_EQ(parse(bad, &p, &error), cli::CliParse::Error) << (bad.empty() ? "(none)" : bad[0]);
+    EXPECT_FALSE(error.empty());
+  }
+  EXPECT_TRUE(cli::isDottedIPv4("0.0.0.0"));
+  EXPECT_TRUE(cli::isDottedIPv4("255.255.255.255"));
+  EXPECT_FALSE(cli::isDottedIPv4("1.2.3.4 "));
+}
+
+}  // namespace
