@@ -17,11 +17,13 @@ std::string cliUsage() {
          "Pairs with the device at ADDRESS (IPv4, port 5001) and prints one line per session event.\n"
          "\n"
          "  --password TEXT     the device's password (at most 63 characters)\n"
-         "  --share             share the screen once paired (not available yet)\n"
-         "  --duration SECONDS  disconnect this long after pairing (default: on Ctrl+C)\n"
+         "  --share             once paired, stream the screen (DISPLAY) to the device\n"
+         "  --duration SECONDS  end this long after pairing, or with --share after the\n"
+         "                      stream started: stop the stream, then disconnect\n"
+         "                      (default: on Ctrl+C)\n"
          "\n"
-         "Exit status: 0 paired and ended normally, 1 usage or other error, 2 rejected,\n"
-         "3 connect time-out, 4 connection lost.\n";
+         "Exit status: 0 paired and ended normally (also when the device stopped the\n"
+         "stream), 1 usage or other error, 2 rejected, 3 connect time-out, 4 connection lost.\n";
 }
 
 bool isDottedIPv4(const std::string& text) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "event_queue.h"
+#include "platform/screen_metrics.h"
 #include "tdsdk.h"
 
 namespace cli {
@@ -24,6 +25,13 @@ constexpr auto kNoVerdictLimit = std::chrono::seconds(9);
 // A device that connects but neither accepts nor refuses is given up on.
 constexpr auto kPairingLimit = std::chrono::seconds(20);
 constexpr int kPollMs = 50;
+// A device that does not answer the start request is reported once.
+constexpr auto kStartAckLimit = std::chrono::seconds(5);
+// How long a stop request waits for the device's acknowledgement.
+constexpr auto kStopAckLimit = std::chrono::seconds(2);
+
+// Where a --share run stands.
+enum class Share { None, Starting, Streaming, Stopping };
 
 struct CallbackContext {
   TDSdkHandle handle;
@@ -59,6 +67,30 @@ void say(std::FILE* f, const char* format, ...) {
   std::fflush(f);
 }
 
+// With --share: the whole primary screen is what the session grabs. False
+// when there is no display to read it from.
+bool shareWholeScreen(TDSdkHandle handle, std::FILE* out) {
+  plat::ScreenMetrics screens;
+  if (!plat::QueryScreenMetrics(&screens)) {
+    say(out, "no X display: the stream will carry a still black picture");
+    return false;
+  }
+  const plat::ScreenRect& p = screens.primary;
+  TDS_SetSysMetric(handle, p.right - p.left, p.bottom - p.top);
+  CaptureHandler capture = TDS_GetSetCaptureHandler(handle);
+  const TDS_RECT area{p.left, p.top, p.right, p.bottom};
+  capture.setCaptureArea(capture.capture, &area);
+  say(out, "sharing the screen: %dx%d at %d,%d", int(p.right - p.left), int(p.bottom - p.top), int(p.left),
+      int(p.top));
+  return true;
+}
+
+double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+Clock::time_point after(double seconds) {
+  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
 }  // namespace
 
 int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
@@ -72,6 +104,7 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
   std::memcpy(password, options.password.data(),
               options.password.size() < kPasswordBuffer ? options.password.size() : kPasswordBuffer - 1);
   TDS_SetPassword(handle, password);
+  if (options.share) shareWholeScreen(handle, out);
 
   EventQueue queue;
   CallbackContext ctx{handle, &queue};
@@ -80,12 +113,37 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
   const Clock::time_point started = Clock::now();
   const int attempt = TDS_AttemptToPair(handle, address, &ctx, onSessionEvent);
 
+  const bool timed = options.durationSeconds >= 0;
   int status = -1;
   bool paired = false, heardAnything = false;
-  Clock::time_point endAt{};
+  Share share = Share::None;
+  bool startAnswerMissing = false;
+  Clock::time_point endAt{}, startRequestedAt{}, streamStartedAt{}, stopDeadline{};
+
+  // Asks the device to stop the stream; the run ends on its acknowledgement
+  // or when kStopAckLimit has passed without one.
+  auto requestStop = [&] {
+    TDS_ReqToStopEncoding(handle);
+    say(out, "stopping the stream");
+    share = Share::Stopping;
+    stopDeadline = Clock::now() + kStopAckLimit;
+  };
+
   while (status < 0) {
     const Clock::time_point now = Clock::now();
-    if (interrupted) {
+    if (share == Share::Stopping) {
+      if (now >= stopDeadline) {
+        say(out, "no stop acknowledgement from the device within %d s",
+            int(std::chrono::duration_cast<std::chrono::seconds>(kStopAckLimit).count()));
+        status = kExitPairedAndEnded;
+        break;
+      }
+    } else if (interrupted) {
+      if (share == Share::Streaming) {
+        say(out, "interrupted");
+        requestStop();
+        continue;
+      }
       if (paired) {
         say(out, "interrupted");
         status = kExitPairedAndEnded;
@@ -94,10 +152,19 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
         status = kExitError;
       }
       break;
-    }
-    if (paired && options.durationSeconds >= 0 && now >= endAt) {
+    } else if (paired && timed && now >= endAt) {
+      if (share == Share::Streaming) {
+        requestStop();
+        continue;
+      }
+      if (share == Share::Starting) say(out, "the device never started the stream");
       status = kExitPairedAndEnded;
       break;
+    }
+    if (share == Share::Starting && !startAnswerMissing && now - startRequestedAt > kStartAckLimit) {
+      say(out, "no answer to the start request within %d s; still waiting",
+          int(std::chrono::duration_cast<std::chrono::seconds>(kStartAckLimit).count()));
+      startAnswerMissing = true;
     }
     if (!paired && !heardAnything && attempt == TDS_FAILED && now - started > kNoVerdictLimit) {
       say(err, "tandeo-cli: the connection to %s could not be started", address);
@@ -120,9 +187,13 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
           case TDH239_CONNECTION_OK:
             say(out, "paired with %s", address);
             paired = true;
-            endAt = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                       std::chrono::duration<double>(options.durationSeconds));
-            if (options.share) say(out, "share: not available yet");
+            endAt = after(options.durationSeconds);
+            if (options.share) {
+              TDS_ReqToStartEncoding(handle);
+              say(out, "requesting the stream");
+              share = Share::Starting;
+              startRequestedAt = Clock::now();
+            }
             break;
           case TDH239_CONNECTION_REJECTED:
             say(out, "rejected by the device, reason %d", e.rejectedReason);
@@ -133,6 +204,8 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
             status = kExitConnectTimeout;
             break;
           case TDH239_CONNECTION_CLOSE:
+            if (share == Share::Streaming || share == Share::Stopping)
+              say(out, "stream ended after %.1f s", secondsSince(streamStartedAt));
             say(out, "connection lost");
             status = kExitConnectionLost;
             break;
@@ -144,10 +217,21 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
         say(out, "status: %s", h239Name(e.value));
         break;
       case SELECT_THREAD_EVENT_START_ENC:
-        say(out, "encoding started");
+        // The session keeps the device's parameters to itself; its own log
+        // line names the picture size it captures at.
+        say(out, "stream started: encoding at the size, rate and bit rate the device asked for");
+        share = Share::Streaming;
+        streamStartedAt = Clock::now();
+        endAt = after(options.durationSeconds);
         break;
       case SELECT_THREAD_EVENT_STOP_ENC:
-        say(out, "encoding stopped");
+        if (share == Share::Stopping) {
+          say(out, "stream stopped after %.1f s", secondsSince(streamStartedAt));
+        } else {
+          say(out, "the device stopped the stream after %.1f s", secondsSince(streamStartedAt));
+        }
+        share = Share::None;
+        status = kExitPairedAndEnded;
         break;
       default:
         say(out, "event %d, value %d", e.event, e.value);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <future>
 #include <string>
@@ -13,6 +14,7 @@
 #include "cli_options.h"
 #include "cli_run.h"
 #include "device/device.h"
+#include "tdwire.h"
 
 namespace {
 
@@ -76,12 +78,10 @@ TEST(Cli, PairsAndEndsNormallyAfterTheDuration) {
   d.password = "x";
   device::Device dev(d);
   ASSERT_TRUE(dev.start());
-  cli::CliOptions o = cliFor("127.0.32.1", "x");
-  o.share = true;
-  Outcome r = run(o);
+  Outcome r = run(cliFor("127.0.32.1", "x"));
   EXPECT_EQ(r.status, cli::kExitPairedAndEnded) << r.out << r.err;
   EXPECT_NE(r.out.find("paired with 127.0.32.1\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("share: not available yet\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("stream"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("status: authorized\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("disconnected\n"), std::string::npos) << r.out;
   ASSERT_TRUE(dev.waitFor([](const device::DeviceState& s) { return s.connectionsEnded == 1; }, 3000));
@@ -160,6 +160,107 @@ TEST(Cli, InterruptEndsTheRun) {
   r = run(cliFor("127.0.32.6", "", -1), stop2);
   EXPECT_EQ(r.status, cli::kExitError) << r.out << r.err;
   EXPECT_NE(r.err.find("interrupted before pairing"), std::string::npos) << r.err;
+}
+
+// The lines of a run's output that contain `text`, in order.
+std::size_t countOf(const std::string& out, const std::string& text) {
+  std::size_t n = 0;
+  for (std::size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+  return n;
+}
+
+// Starts a sharing run without a duration on its own thread; returns once the
+// device receives media from it.
+std::future<Outcome> shareUntilStreaming(device::Device& dev, const char* address, const std::atomic<bool>& stop) {
+  cli::CliOptions o = cliFor(address, "", -1);
+  o.share = true;
+  auto pending = std::async(std::launch::async, [o, &stop] { return run(o, stop); });
+  EXPECT_TRUE(dev.waitFor([](const device::DeviceState& s) { return s.streaming && s.mediaReceived > 0; }, 5000));
+  return pending;
+}
+
+TEST(CliShare, StreamsForTheDurationThenStopsAndDisconnects) {
+  device::Device dev(quietDevice("127.0.32.7"));
+  ASSERT_TRUE(dev.start());
+  cli::CliOptions o = cliFor("127.0.32.7", "", 1.5);
+  o.share = true;
+  const auto t0 = std::chrono::steady_clock::now();
+  Outcome r = run(o);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_EQ(r.status, cli::kExitPairedAndEnded) << r.out << r.err;
+  for (const char* line : {"requesting the stream\n", "stream started", "status: encoding\n", "stopping the stream\n",
+                           "stream stopped after 1.", "disconnected\n"}) {
+    EXPECT_EQ(countOf(r.out, line), 1u) << line << " in\n" << r.out;
+  }
+  EXPECT_LT(r.out.find("stream started"), r.out.find("stopping the stream")) << r.out;
+  EXPECT_GE(seconds, 1.5);
+  EXPECT_LT(seconds, 5.0);
+
+  ASSERT_TRUE(dev.waitFor([](const device::DeviceState& s) { return s.connectionsEnded == 1; }, 3000));
+  device::DeviceState s = dev.state();
+  EXPECT_EQ(s.ofType(TDMSG_START_ENCODING_REQ).size(), 1u);
+  // The request, and once more when the session takes the acknowledgement.
+  EXPECT_EQ(s.ofType(TDMSG_STOP_ENCODING_REQ).size(), 2u);
+  EXPECT_GT(s.mediaReceived, 5u);  // the codec thread streamed
+  EXPECT_FALSE(s.streaming);
+  EXPECT_EQ(s.protocolErrors, 0);
+}
+
+TEST(CliShare, WithoutADisplayTheStreamStillRuns) {
+  const char* display = std::getenv("DISPLAY");
+  const std::string saved = display ? display : "";
+  unsetenv("DISPLAY");
+  device::Device dev(quietDevice("127.0.32.8"));
+  ASSERT_TRUE(dev.start());
+  cli::CliOptions o = cliFor("127.0.32.8", "", 0.8);
+  o.share = true;
+  Outcome r = run(o);
+  if (display) setenv("DISPLAY", saved.c_str(), 1);
+  EXPECT_EQ(r.status, cli::kExitPairedAndEnded) << r.out << r.err;
+  EXPECT_NE(r.out.find("no X display: the stream will carry a still black picture\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("stream stopped after"), std::string::npos) << r.out;
+  EXPECT_GT(dev.state().mediaReceived, 0u);
+}
+
+TEST(CliShare, DeviceStoppingTheStreamEndsTheRunNormally) {
+  device::Device dev(quietDevice("127.0.32.9"));
+  ASSERT_TRUE(dev.start());
+  std::atomic<bool> never{false};
+  auto pending = shareUntilStreaming(dev, "127.0.32.9", never);
+  ASSERT_TRUE(dev.sendStopAck());
+  ASSERT_EQ(pending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  Outcome r = pending.get();
+  EXPECT_EQ(r.status, cli::kExitPairedAndEnded) << r.out << r.err;
+  EXPECT_NE(r.out.find("the device stopped the stream after"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("stopping the stream"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("disconnected\n"), std::string::npos) << r.out;
+}
+
+TEST(CliShare, ConnectionLostWhileStreamingExitsFour) {
+  device::Device dev(quietDevice("127.0.32.10"));
+  ASSERT_TRUE(dev.start());
+  std::atomic<bool> never{false};
+  auto pending = shareUntilStreaming(dev, "127.0.32.10", never);
+  ASSERT_TRUE(dev.closeConnection());
+  ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  Outcome r = pending.get();
+  EXPECT_EQ(r.status, cli::kExitConnectionLost) << r.out << r.err;
+  EXPECT_NE(r.out.find("stream ended after"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("connection lost\n"), std::string::npos) << r.out;
+}
+
+TEST(CliShare, InterruptWhileStreamingStopsTheStreamFirst) {
+  device::Device dev(quietDevice("127.0.32.11"));
+  ASSERT_TRUE(dev.start());
+  std::atomic<bool> stop{false};
+  auto pending = shareUntilStreaming(dev, "127.0.32.11", stop);
+  stop = true;
+  ASSERT_EQ(pending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  Outcome r = pending.get();
+  EXPECT_EQ(r.status, cli::kExitPairedAndEnded) << r.out << r.err;
+  EXPECT_LT(r.out.find("interrupted\n"), r.out.find("stopping the stream\n")) << r.out;
+  EXPECT_NE(r.out.find("stream stopped after"), std::string::npos) << r.out;
+  EXPECT_GE(dev.state().ofType(TDMSG_STOP_ENCODING_REQ).size(), 1u);
 }
 
 TEST(CliOptions, ParsesAndNamesBadInput) {
