@@ -118,8 +118,8 @@ void MediaReceiver::onPicture(const DecodedPlanes& p) {
     ++stamps_;
     // Both clocks are the same monotonic clock, cut to 32 bits of ms.
     const std::uint32_t ms = static_cast<std::uint32_t>(now / 1000) - stamp.drawMs;
-    if (ms < 0x80000000u) {
-      const double latency = now % 1000 / 1000.0 + ms;
+    if (ms < 0x80000000u) {  // else a stamp from the future: another clock
+      const double latency = ms;
       streamLatency_.add(latency);
       allLatency_.add(latency);
       secondLatency_.add(latency);
