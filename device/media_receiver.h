@@ -63,7 +63,7 @@ class MediaReceiver : public MediaSink {
   };
 
   void onAccessUnit(const AccessUnit& unit);
-  void onPicture(const DecodedPlanes& planes);
+  void onPicture(DecodedFrame& frame, std::int64_t tag);
   void writeStats(std::int64_t nowUs);
   void writeSummary(const Tally& t, const LatencyHistogram& latency);
   Tally& current();  // the stream's figures, or the total between streams

@@ -15,6 +15,7 @@
 #include "device/device.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
+#include "logged_device.h"
 #include "raw_client.h"
 #include "stream_builder.h"
 
@@ -72,38 +73,15 @@ struct Seen {
   bool idr;
 };
 
-class DeviceStreamTest : public ::testing::Test {
+class DeviceStreamTest : public devtest::LoggedDeviceTest {
  protected:
+  // Starts a device that also notes every picture it decodes.
   device::Device& start(const char* address, device::DeviceOptions o) {
-    o.bindAddress = address;
-    o.log = [this](const std::string& line) {
-      std::lock_guard<std::mutex> g(lock_);
-      log_.push_back(line);
-    };
     o.onPicture = [this](const device::DecodedFrame& f) {
-      std::lock_guard<std::mutex> g(lock_);
+      std::lock_guard<std::mutex> g(seenLock_);
       seen_.push_back({f.width, f.height, f.stampCounter, f.idr});
     };
-    device_ = std::make_unique<device::Device>(o);
-    std::string error;
-    EXPECT_TRUE(device_->start(&error)) << error;
-    return *device_;
-  }
-
-  void TearDown() override {
-    if (device_) device_->stop();
-    if (HasFailure()) {
-      std::lock_guard<std::mutex> g(lock_);
-      for (const std::string& line : log_) std::cerr << "device: " << line << "\n";
-    }
-  }
-
-  std::vector<std::string> linesWith(const std::string& text) {
-    std::lock_guard<std::mutex> g(lock_);
-    std::vector<std::string> out;
-    for (const std::string& line : log_)
-      if (line.find(text) != std::string::npos) out.push_back(line);
-    return out;
+    return LoggedDeviceTest::start(address, o);
   }
 
   // Pairs and asks for a start; returns the parameters the device sent.
@@ -135,9 +113,7 @@ class DeviceStreamTest : public ::testing::Test {
     return all;
   }
 
-  std::unique_ptr<device::Device> device_;
-  std::mutex lock_;
-  std::vector<std::string> log_;
+  std::mutex seenLock_;
   std::vector<Seen> seen_;
 };
 
@@ -185,7 +161,7 @@ TEST_F(DeviceStreamTest, DecodesRecordsAndCountsAStreamAcrossAParameterUpdate) {
   EXPECT_GE(s.latencyP95Ms, s.latencyMedianMs);
   EXPECT_LT(s.latencyP95Ms, 1000.0);
   {
-    std::lock_guard<std::mutex> g(lock_);
+    std::lock_guard<std::mutex> g(seenLock_);
     ASSERT_EQ(seen_.size(), 50u);
     for (int i = 0; i < 50; ++i) {
       EXPECT_EQ(seen_[i].stampCounter, i);
