@@ -43,7 +43,7 @@ void H264Decoder::flush() {
 }
 
 int H264Decoder::decode(const std::uint8_t* data, std::size_t size, std::int64_t tag,
-                        const std::function<void(const DecodedPlanes&)>& onPicture) {
+                        const std::function<void(DecodedFrame&, std::int64_t)>& onPicture) {
   if (!ctx_ || size == 0 || size > 0x7FFFFFFF) return 0;
   int errors = 0;
   // The packet borrows the unit: libavcodec copies what it keeps.
@@ -64,10 +64,9 @@ int H264Decoder::decode(const std::uint8_t* data, std::size_t size, std::int64_t
     // Concealed damage comes out as a picture with its error flags set.
     if (frame_->decode_error_flags) ++errors;
     if (frame_->format == AV_PIX_FMT_YUV420P || frame_->format == AV_PIX_FMT_YUVJ420P) {
-      DecodedPlanes planes{frame_->width,       frame_->height,      frame_->data[0],
-                           frame_->data[1],     frame_->data[2],     frame_->linesize[0],
-                           frame_->linesize[1], frame_->pts};
-      onPicture(planes);
+      DecodedFrame f{frame_->width,       frame_->height, frame_->data[0], frame_->data[1],
+                     frame_->data[2],     frame_->linesize[0], frame_->linesize[1], false, 0, 0, -1, 0};
+      onPicture(f, frame_->pts);
     } else {
       // The sender only sends 4:2:0 at 8 bits; anything else cannot be shown.
       ++errors;

@@ -7,20 +7,13 @@
 #include <functional>
 #include <string>
 
+#include "device/decoded_frame.h"
+
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
 namespace device {
-
-struct DecodedPlanes {
-  int width, height;
-  const std::uint8_t* y;
-  const std::uint8_t* u;
-  const std::uint8_t* v;
-  int yStride, uvStride;
-  std::int64_t tag;  // the tag given with the access unit that made it
-};
 
 class H264Decoder {
  public:
@@ -35,10 +28,12 @@ class H264Decoder {
 
   // Decodes one access unit; `data` must be followed by 64 readable bytes
   // (libavcodec reads ahead). `onPicture` runs for each picture that comes
-  // out; the planes are valid only during the call. Returns how many decode
-  // errors this unit raised.
+  // out, with its size and planes filled in (the rest of the frame is the
+  // caller's) and the tag given with the unit that made it; the planes are
+  // valid only during the call. Returns how many decode errors this unit
+  // raised.
   int decode(const std::uint8_t* data, std::size_t size, std::int64_t tag,
-             const std::function<void(const DecodedPlanes&)>& onPicture);
+             const std::function<void(DecodedFrame&, std::int64_t tag)>& onPicture);
   // A new stream: pictures held back are dropped and references forgotten.
   void flush();
 

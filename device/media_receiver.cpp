@@ -98,28 +98,29 @@ void MediaReceiver::onAccessUnit(const AccessUnit& unit) {
   }
   const std::int64_t tag = static_cast<std::int64_t>(unit.rtpTimestamp) << 1 | (unit.idr ? 1 : 0);
   const int errors = decoder_.decode(unit.data, unit.size, tag,
-                                     [this](const DecodedPlanes& p) { onPicture(p); });
+                                     [this](DecodedFrame& f, std::int64_t t) { onPicture(f, t); });
   current().errors += static_cast<std::uint64_t>(errors);
 }
 
-void MediaReceiver::onPicture(const DecodedPlanes& p) {
+void MediaReceiver::onPicture(DecodedFrame& f, std::int64_t tag) {
   const std::int64_t now = plat::monotonicUs();
   Tally& t = current();
   ++t.decoded;
   ++second_.decoded;
-  t.width = p.width;
-  t.height = p.height;
-  DecodedFrame f{p.width, p.height, p.y, p.u, p.v, p.yStride, p.uvStride, (p.tag & 1) != 0,
-                 static_cast<std::uint32_t>(p.tag >> 1), now, -1, 0};
+  t.width = f.width;
+  t.height = f.height;
+  f.idr = (tag & 1) != 0;
+  f.rtpTimestamp = static_cast<std::uint32_t>(tag >> 1);
+  f.decodedUs = now;
   Stamp stamp;
-  if (options_.readStamps && readStamp(p.y, p.yStride, p.width, p.height, &stamp)) {
+  if (options_.readStamps && readStamp(f.y, f.yStride, f.width, f.height, &stamp)) {
     f.stampCounter = stamp.counter;
     f.stampMs = stamp.drawMs;
     ++stamps_;
     // Both clocks are the same monotonic clock, cut to 32 bits of ms.
     const std::uint32_t ms = static_cast<std::uint32_t>(now / 1000) - stamp.drawMs;
-    if (ms < 0x80000000u) {
-      const double latency = now % 1000 / 1000.0 + ms;
+    if (ms < 0x80000000u) {  // else a stamp from the future: another clock
+      const double latency = ms;
       streamLatency_.add(latency);
       allLatency_.add(latency);
       secondLatency_.add(latency);

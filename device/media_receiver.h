@@ -3,6 +3,13 @@
 // keeps the statistics, writes the "stats:" line once a second while a
 // stream runs and a "summary:" line at its end, and runs the scripted
 // events. Everything but streamStats() runs on the device thread.
+//
+// A stats line gives that second's pictures received (access units ended by
+// a marker), pictures decoded and bit rate, and the stream's gaps, IDR
+// pictures and decode errors so far. A summary gives the stream's totals;
+// its fps is the rate of pictures from the first to the last, its kbps the
+// rate from the first packet to the last. A parameter update continues the
+// stream; a new stream starts with the start acknowledgement after a stop.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -56,7 +63,7 @@ class MediaReceiver : public MediaSink {
   };
 
   void onAccessUnit(const AccessUnit& unit);
-  void onPicture(const DecodedPlanes& planes);
+  void onPicture(DecodedFrame& frame, std::int64_t tag);
   void writeStats(std::int64_t nowUs);
   void writeSummary(const Tally& t, const LatencyHistogram& latency);
   Tally& current();  // the stream's figures, or the total between streams

@@ -118,6 +118,8 @@ std::string deviceUsage() {
   return "usage: tandeo-device [options]\n"
          "The reference device: listens on ADDRESS:5001, pairs with one sender after another\n"
          "and answers their requests. Runs until interrupted (Ctrl+C).\n"
+         "Decodes the stream it receives; prints a \"stats:\" line once a second while a\n"
+         "stream runs and a \"summary:\" line when it ends.\n"
          "\n"
          "  --bind ADDRESS       IPv4 address to listen on (default 127.0.0.1)\n"
          "  --password TEXT      challenge every sender; accept only the right MD5 answer\n"

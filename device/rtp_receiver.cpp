@@ -22,7 +22,7 @@ void RtpReceiver::reset() {
 bool RtpReceiver::malformed(const char* why) {
   ++counters_.malformed;
   lastFault_ = why;
-  return false;
+  return false;  // no picture completed
 }
 
 void RtpReceiver::abandonFragment() {
@@ -82,11 +82,10 @@ bool RtpReceiver::feed(const std::uint8_t* p, std::size_t length) {
 
   const std::uint8_t* payload = p + TD_RTP_HEADER_SIZE;
   const std::size_t n = length - TD_RTP_HEADER_SIZE;
-  bool ok = true;
   if (n == 0) {
-    ok = malformed("no payload");
+    malformed("no payload");
   } else if (payload[0] & 0x80) {
-    ok = malformed("NAL forbidden bit set");
+    malformed("NAL forbidden bit set");
   } else {
     const unsigned type = payload[0] & TD_NAL_TYPE_MASK;
     if (type >= 1 && type <= 23) {
@@ -95,54 +94,61 @@ bool RtpReceiver::feed(const std::uint8_t* p, std::size_t length) {
       if (append(kStartCode, sizeof kStartCode) && append(payload, n) && type == TD_NAL_TYPE_IDR)
         hasIdr_ = true;
     } else if (type == TD_NAL_TYPE_FU_A) {
-      ok = feedFragment(payload, n);
+      feedFragment(payload, n);
     } else {
-      ok = malformed("NAL unit type that the sender never sends");
+      malformed("NAL unit type that the sender never sends");
     }
   }
   if (!marker) return false;
   // The marker ends the picture, whatever became of this packet.
   abandonFragment();
   orphan_ = false;
-  (void)ok;
   return endPicture(timestamp);
 }
 
-bool RtpReceiver::feedFragment(const std::uint8_t* payload, std::size_t n) {
-  if (n < 3) return malformed("FU-A fragment without a body");
+void RtpReceiver::feedFragment(const std::uint8_t* payload, std::size_t n) {
+  if (n < 3) {
+    malformed("FU-A fragment without a body");
+    return;
+  }
   const std::uint8_t fu = payload[1];
   const unsigned type = fu & TD_NAL_TYPE_MASK;
   const bool start = (fu & TD_FU_START) != 0, end = (fu & TD_FU_END) != 0;
-  if (start && end) return malformed("FU-A fragment both starts and ends");
-  if (type < 1 || type > 23) return malformed("FU-A fragment of a NAL unit type that cannot be fragmented");
+  if (start && end) {
+    malformed("FU-A fragment both starts and ends");
+    return;
+  }
+  if (type < 1 || type > 23) {
+    malformed("FU-A fragment of a NAL unit type that cannot be fragmented");
+    return;
+  }
   if (start) {
     abandonFragment();
     orphan_ = false;
     fragmentStart_ = size_;
     fragmentType_ = type;
     const std::uint8_t header = static_cast<std::uint8_t>((payload[0] & TD_NAL_NRI_MASK) | type);
-    if (!append(kStartCode, sizeof kStartCode) || !append(&header, 1) || !append(payload + 2, n - 2))
-      return true;
-    inFragment_ = true;
-    return true;
+    if (append(kStartCode, sizeof kStartCode) && append(&header, 1) && append(payload + 2, n - 2))
+      inFragment_ = true;
+    return;
   }
   if (!inFragment_) {
     // Its start was lost or dropped: the rest of the run goes too, counted once.
     if (!orphan_) ++counters_.fragmentsDropped;
     orphan_ = !end;
-    return true;
+    return;
   }
   if (type != fragmentType_) {
     abandonFragment();
     orphan_ = !end;
-    return malformed("FU-A fragment of another NAL unit type than its run");
+    malformed("FU-A fragment of another NAL unit type than its run");
+    return;
   }
-  if (!append(payload + 2, n - 2)) return true;
+  if (!append(payload + 2, n - 2)) return;
   if (end) {
     inFragment_ = false;
     if (type == TD_NAL_TYPE_IDR) hasIdr_ = true;
   }
-  return true;
 }
 
 bool RtpReceiver::endPicture(std::uint32_t timestamp) {

@@ -56,7 +56,7 @@ class RtpReceiver {
  private:
   bool malformed(const char* why);
   void checkSequence(std::uint16_t seq);
-  bool feedFragment(const std::uint8_t* payload, std::size_t length);
+  void feedFragment(const std::uint8_t* payload, std::size_t length);
   bool append(const std::uint8_t* data, std::size_t length);
   void abandonFragment();
   bool endPicture(std::uint32_t timestamp);

@@ -12,6 +12,7 @@
 
 #include "device/md5.h"
 #include "device/media_sink.h"
+#include "logged_device.h"
 #include "raw_client.h"
 
 namespace {
@@ -28,37 +29,8 @@ std::vector<std::uint8_t> answer(const std::vector<std::uint8_t>& challenge, con
   return d;
 }
 
-class DeviceTest : public ::testing::Test {
+class DeviceTest : public devtest::LoggedDeviceTest {
  protected:
-  // Starts a device on `address` with the given options; its log is kept
-  // and printed only when the test fails.
-  device::Device& start(const char* address, device::DeviceOptions o = {}) {
-    o.bindAddress = address;
-    o.log = [this](const std::string& line) {
-      std::lock_guard<std::mutex> g(logLock_);
-      log_.push_back(line);
-    };
-    device_ = std::make_unique<device::Device>(o);
-    std::string error;
-    EXPECT_TRUE(device_->start(&error)) << error;
-    return *device_;
-  }
-
-  void TearDown() override {
-    if (device_) device_->stop();
-    if (HasFailure()) {
-      std::lock_guard<std::mutex> g(logLock_);
-      for (const std::string& line : log_) std::cerr << "device: " << line << "\n";
-    }
-  }
-
-  bool logHas(const std::string& text) {
-    std::lock_guard<std::mutex> g(logLock_);
-    for (const std::string& line : log_)
-      if (line.find(text) != std::string::npos) return true;
-    return false;
-  }
-
   // Connects and sends the banner; the first message back is returned.
   WireFrame pairStep(RawClient& c, const char* address) {
     WireFrame f;
@@ -68,9 +40,6 @@ class DeviceTest : public ::testing::Test {
     return f;
   }
 
-  std::unique_ptr<device::Device> device_;
-  std::mutex logLock_;
-  std::vector<std::string> log_;
 };
 
 TEST_F(DeviceTest, PairsWithoutPasswordAfterTheBanner) {

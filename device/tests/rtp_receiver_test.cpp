@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "stream_builder.h"
 
 namespace {
@@ -203,26 +201,6 @@ TEST(RtpReceiver, PictureTooLargeIsDroppedAndMemoryStaysBounded) {
   Bytes end = devtest::rtpPacket(++seq, true, nal(0x41, 10));
   EXPECT_FALSE(r.feed(end.data(), end.size()));
   EXPECT_EQ(r.counters().picturesDropped, 2u);
-}
-
-TEST(RtpReceiver, RandomBytesNeverBreakIt) {
-  device::RtpReceiver r(1 << 16);
-  std::mt19937 rng(7);
-  Bytes p;
-  for (int i = 0; i < 20000; ++i) {
-    p.resize(rng() % 1400);
-    for (auto& b : p) b = static_cast<std::uint8_t>(rng());
-    if (p.size() > 12 && i % 2) {  // mostly valid headers, to reach the payload code
-      p[0] = 0x80;
-      p[1] = static_cast<std::uint8_t>(37 | (rng() % 4 == 0 ? 0x80 : 0));
-      std::fill(p.begin() + 8, p.begin() + 12, 0);
-      p[12] = static_cast<std::uint8_t>((p[12] & 0x7F) | (rng() % 2 ? 28 : 0));
-    }
-    if (r.feed(p.data(), p.size())) {
-      ASSERT_LE(r.accessUnit().size, std::size_t(1) << 16);
-    }
-  }
-  EXPECT_GT(r.counters().pictures, 0u);
 }
 
 }  // namespace
