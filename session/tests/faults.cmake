@@ -15,3 +15,7 @@ set_target_properties(session_fault_peer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${C
 tandeo_test(session_fault_loss_test session SOURCES fault_loss_test.cpp
   LIBS tandeo tandeo_fault_support TIMEOUT 120)
 add_dependencies(session_fault_loss_test session_fault_peer)
+
+tandeo_test(session_fault_input_test session SOURCES fault_input_test.cpp
+  LIBS tandeo tandeo_fault_support TIMEOUT 120)
+add_dependencies(session_fault_input_test session_fault_peer)
