@@ -19,3 +19,6 @@ add_dependencies(session_fault_loss_test session_fault_peer)
 tandeo_test(session_fault_input_test session SOURCES fault_input_test.cpp
   LIBS tandeo tandeo_fault_support TIMEOUT 120)
 add_dependencies(session_fault_input_test session_fault_peer)
+
+tandeo_test(session_fault_stall_test session SOURCES fault_stall_test.cpp
+  LIBS tandeo tandeo_fault_support TIMEOUT 120)
