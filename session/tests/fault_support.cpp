@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
 
 #include "platform/clock.h"
@@ -274,6 +275,13 @@ void StartEncoding(TDSdkHandle h, FakeDevice& dev, EventLog& log, const std::vec
 }
 
 bool NextMedia(FakeDevice& dev, Frame& f, int timeoutMs) {
+  // A device answers with keep-alives, or the session gives it up after 8 s.
+  static thread_local std::map<const FakeDevice*, std::int64_t> lastKeepAlive;
+  std::int64_t& last = lastKeepAlive[&dev];
+  if (plat::monotonicUs() - last > 500000) {
+    dev.sendFrame(TDMSG_KEEPALIVE);
+    last = plat::monotonicUs();
+  }
   std::int64_t deadline = plat::monotonicUs() + timeoutMs * 1000LL;
   for (;;) {
     int left = static_cast<int>((deadline - plat::monotonicUs()) / 1000);

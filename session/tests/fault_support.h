@@ -116,6 +116,7 @@ namespace fault {
 void PairWith(TDSdkHandle h, FakeDevice& dev, const char* address, EventLog& log);
 void StartEncoding(TDSdkHandle h, FakeDevice& dev, EventLog& log, const std::vector<unsigned char>& params);
 // Reads frames until a media frame comes; control frames are dropped.
+// Sends the device's keep-alive when the last one is 0.5 s old.
 bool NextMedia(FakeDevice& dev, Frame& f, int timeoutMs = 3000);
 // Counts (event, value) pairs.
 int CountEvents(EventLog& log, int event, int value);

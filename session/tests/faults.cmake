@@ -22,3 +22,6 @@ add_dependencies(session_fault_input_test session_fault_peer)
 
 tandeo_test(session_fault_stall_test session SOURCES fault_stall_test.cpp
   LIBS tandeo tandeo_fault_support TIMEOUT 120)
+
+tandeo_test(session_fault_params_test session SOURCES fault_params_test.cpp
+  LIBS tandeo tandeo_fault_support tandeo_resolution TIMEOUT 120)
