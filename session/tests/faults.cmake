@@ -25,3 +25,13 @@ tandeo_test(session_fault_stall_test session SOURCES fault_stall_test.cpp
 
 tandeo_test(session_fault_params_test session SOURCES fault_params_test.cpp
   LIBS tandeo tandeo_fault_support tandeo_resolution TIMEOUT 120)
+
+# Each on a private Xvfb of its own. The still screen takes a minute, by
+# design, and stays out of the sanitizer passes (label e2e).
+tandeo_test(session_fault_screen_test session SOURCES fault_screen_test.cpp
+  LIBS tandeo tandeo_fault_support TIMEOUT 120)
+set_tests_properties(session_fault_screen_test PROPERTIES
+  ENVIRONMENT "GTEST_FILTER=Screen.ChangesSizeWhileStreaming")
+add_test(NAME session_fault_still_screen_test COMMAND session_fault_screen_test
+  --gtest_filter=Screen.StaysStillForSixtySeconds)
+set_tests_properties(session_fault_still_screen_test PROPERTIES LABELS e2e TIMEOUT 150)
