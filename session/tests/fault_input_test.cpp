@@ -148,6 +148,7 @@ TEST_F(BadInput, LengthsBeyondTheReceiveBufferEndTheConnectionOnce) {
   for (std::uint32_t length : {524288u, 0xFFFFFFFFu}) {
     SCOPED_TRACE("declared length " + std::to_string(length));
     EventLog attempt;
+    fault::DisconnectAtEnd disconnect(h);
     fault::PairWith(h, dev, address, attempt);
     ASSERT_FALSE(HasFatalFailure());
     const long rssBefore = fault::RssKiB();
@@ -167,6 +168,7 @@ TEST_F(BadInput, LengthsBeyondTheReceiveBufferEndTheConnectionOnce) {
     dev.closeConnection();
   }
   EventLog again;
+  fault::DisconnectAtEnd disconnect(h);
   fault::PairWith(h, dev, address, again);
 }
 

@@ -31,6 +31,7 @@ TEST(DeviceLoss, KilledDeviceProcessIsReportedOnceAndTheNextPairingSucceeds) {
     fault::PeerProcess peer;
     ASSERT_TRUE(peer.start({"stream", address}));
     EventLog log;
+    fault::DisconnectAtEnd disconnect(h);
     TDS_AttemptToPair(h, address, &log, &EventLog::callback);
     ASSERT_TRUE(log.waitFor(SELECT_THREAD_EVENT_H239STATUS_CHANGE, TDH239_AUTHORIZED));
     TDS_ReqToStartEncoding(h);
@@ -47,7 +48,6 @@ TEST(DeviceLoss, KilledDeviceProcessIsReportedOnceAndTheNextPairingSucceeds) {
         << fault::ThreadCount() << " threads, " << threads << " before";
     EXPECT_EQ(CountEvents(log, SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_CLOSE), 1);
     EXPECT_EQ(CountEvents(log, SELECT_THREAD_EVENT_STOP_ENC, 0), 0);
-    TDS_Disconnect(h);
   }
   std::printf("killed device: %d of 10 pairings to a restarted device streamed\n", paired);
   EXPECT_EQ(paired, 10);
@@ -80,6 +80,7 @@ TEST(DeviceLoss, ResetOrCloseMidStreamIsReportedOnceAndTheNextPairingSucceeds) {
     Cut cut = static_cast<Cut>(round % 3);
     SCOPED_TRACE(std::string("round ") + std::to_string(round) + ": " + Name(cut));
     EventLog log;
+    fault::DisconnectAtEnd disconnect(h);
     fault::PairWith(h, dev, address, log);
     ASSERT_FALSE(HasFatalFailure());
     fault::StartEncoding(h, dev, log, fault::ParamsRecord(2, 15, 1, 400000, round % 2 ? 100 : 66));
@@ -122,7 +123,6 @@ TEST(DeviceLoss, ResetOrCloseMidStreamIsReportedOnceAndTheNextPairingSucceeds) {
     EXPECT_TRUE(fault::WaitUntil([&] { return fault::ThreadCount() == threads; }, 3000))
         << fault::ThreadCount() << " threads, " << threads << " before";
     EXPECT_EQ(CountEvents(log, SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_CLOSE), 1);
-    TDS_Disconnect(h);
   }
   std::printf("reset/close mid-stream: %d of 10 pairings after the previous loss streamed\n", paired);
   EXPECT_EQ(paired, 10);

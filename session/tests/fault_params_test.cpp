@@ -20,11 +20,13 @@ struct Change {
 TEST(ParameterChanges, TwentyInARowEachDecodableAtItsNewSize) {
   const char* address = "127.0.83.10";
   FakeDevice dev(address);
-  TDSdkHandle h = CreateTDSdkHandle();
+  fault::OwnedSession session;
+  TDSdkHandle h = session.h;
   CaptureHandler capture = TDS_GetSetCaptureHandler(h);
   TDS_RECT screen{0, 0, 1920, 1080};
   capture.setCaptureArea(capture.capture, &screen);
   EventLog log;
+  fault::DisconnectAtEnd disconnect(h);
   fault::PairWith(h, dev, address, log);
   ASSERT_FALSE(HasFatalFailure());
   fault::StartEncoding(h, dev, log, fault::ParamsRecord(8, 15, 1, 300000, 66));
@@ -68,7 +70,6 @@ TEST(ParameterChanges, TwentyInARowEachDecodableAtItsNewSize) {
   EXPECT_EQ(fresh, 20);
   EXPECT_EQ(fault::CountEvents(log, SELECT_THREAD_EVENT_START_ENC, 0), 1);
   EXPECT_EQ(fault::CountEvents(log, SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_CLOSE), 0);
-  DestroyTDSdkHandle(h);
 }
 
 }  // namespace

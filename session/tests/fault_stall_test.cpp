@@ -27,13 +27,15 @@ TEST(DeviceStall, StopsReadingForTenSeconds) {
   FakeDevice dev(address);
   // A small window on the device's side, so the sender's buffers fill soon.
   ASSERT_TRUE(dev.setReceiveBufferSize(4096));
-  TDSdkHandle h = CreateTDSdkHandle();
+  fault::OwnedSession session;
+  TDSdkHandle h = session.h;
   CaptureHandler capture = TDS_GetSetCaptureHandler(h);
   TDS_RECT screen{0, 0, 1920, 1080};
   capture.setCaptureArea(capture.capture, &screen);
   const int threads = fault::ThreadCount();
 
   EventLog log;
+  fault::DisconnectAtEnd disconnect(h);
   fault::PairWith(h, dev, address, log);
   ASSERT_FALSE(HasFatalFailure());
   // 1280x720, 30 frames a second, the highest bit rate.
@@ -85,6 +87,7 @@ TEST(DeviceStall, StopsReadingForTenSeconds) {
 
   // The next pairing streams as before.
   EventLog again;
+  fault::DisconnectAtEnd disconnectAgain(h);
   fault::PairWith(h, dev, address, again);
   ASSERT_FALSE(HasFatalFailure());
   fault::StartEncoding(h, dev, again, params);
@@ -97,7 +100,6 @@ TEST(DeviceStall, StopsReadingForTenSeconds) {
   }
   EXPECT_TRUE(rx.errors().empty()) << rx.errors().front();
   EXPECT_EQ(rx.decoded().front().width, 1280);
-  DestroyTDSdkHandle(h);
   noise.stop();
 }
 

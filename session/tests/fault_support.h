@@ -110,6 +110,30 @@ class PeerProcess {
 
 namespace fault {
 
+// Ends the session's connection when it goes out of scope. Declared after
+// the EventLog that a connection reports to, so that no callback can reach
+// the log after it is gone, whichever way the test leaves the scope.
+class DisconnectAtEnd {
+ public:
+  explicit DisconnectAtEnd(TDSdkHandle h) : h_(h) {}
+  ~DisconnectAtEnd() { TDS_Disconnect(h_); }
+  DisconnectAtEnd(const DisconnectAtEnd&) = delete;
+  DisconnectAtEnd& operator=(const DisconnectAtEnd&) = delete;
+
+ private:
+  TDSdkHandle h_;
+};
+
+// A session handle destroyed with its owner; declared before the EventLogs
+// its connections report to.
+struct OwnedSession {
+  OwnedSession() = default;
+  ~OwnedSession() { DestroyTDSdkHandle(h); }
+  OwnedSession(const OwnedSession&) = delete;
+  OwnedSession& operator=(const OwnedSession&) = delete;
+  TDSdkHandle h = CreateTDSdkHandle();
+};
+
 // Pairs h with dev (which listens on address) and, when params is not
 // empty, starts encoding with them. Failures are reported through gtest's
 // fatal assertions of the caller (check HasFatalFailure()).
