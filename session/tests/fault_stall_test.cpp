@@ -103,4 +103,49 @@ TEST(DeviceStall, StopsReadingForTenSeconds) {
   noise.stop();
 }
 
+// A stall shorter than the bound: the stream resumes where it stopped,
+// nothing lost, still decodable, and nothing reported.
+TEST(DeviceStall, StopsReadingForTwoSecondsAndResumes) {
+  plat_test::TestXServer x;
+  ASSERT_TRUE(x.Start()) << x.error();
+  setenv("DISPLAY", x.display().c_str(), 1);
+  fault::NoisePainter noise;
+  ASSERT_TRUE(noise.start());
+
+  const char* address = "127.0.81.11";
+  FakeDevice dev(address);
+  ASSERT_TRUE(dev.setReceiveBufferSize(4096));
+  fault::OwnedSession session;
+  TDSdkHandle h = session.h;
+  CaptureHandler capture = TDS_GetSetCaptureHandler(h);
+  TDS_RECT screen{0, 0, 1920, 1080};
+  capture.setCaptureArea(capture.capture, &screen);
+  EventLog log;
+  fault::DisconnectAtEnd disconnect(h);
+  fault::PairWith(h, dev, address, log);
+  ASSERT_FALSE(HasFatalFailure());
+  fault::StartEncoding(h, dev, log, fault::ParamsRecord(18, 30, 2, 4096000, 100));
+  ASSERT_FALSE(HasFatalFailure());
+
+  fault::MediaReceiver rx;
+  Frame f;
+  while (rx.decoded().size() < 10) {
+    ASSERT_TRUE(fault::NextMedia(dev, f, 5000));
+    rx.take(f);
+  }
+  for (int i = 0; i < 20; ++i) {
+    dev.sendFrame(TDMSG_KEEPALIVE);
+    plat::sleepMs(100);
+  }
+  const std::size_t before = rx.decoded().size();
+  while (rx.decoded().size() < before + 30) {
+    ASSERT_TRUE(fault::NextMedia(dev, f, 5000)) << "the stream did not resume";
+    rx.take(f);
+  }
+  std::printf("device paused 2 s: %zu pictures decoded after it, %d sequence gaps, %zu errors\n",
+              rx.decoded().size() - before, rx.seqGaps(), rx.errors().size());
+  EXPECT_TRUE(rx.errors().empty()) << rx.errors().front();
+  EXPECT_EQ(fault::CountEvents(log, SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_CLOSE), 0);
+}
+
 }  // namespace
