@@ -144,7 +144,7 @@ TEST_F(BadInput, PairingMessagesOutOfOrderOrRepeated) {
 TEST_F(BadInput, LengthsBeyondTheReceiveBufferEndTheConnectionOnce) {
   const char* address = "127.0.82.12";
   FakeDevice dev(address);
-  const int threads = fault::ThreadCount();
+  const int threads = fault::ThreadBaseline();
   for (std::uint32_t length : {524288u, 0xFFFFFFFFu}) {
     SCOPED_TRACE("declared length " + std::to_string(length));
     EventLog attempt;

@@ -24,7 +24,7 @@ TEST(DeviceLoss, SigpipeKeepsItsDefaultAction) {
 TEST(DeviceLoss, KilledDeviceProcessIsReportedOnceAndTheNextPairingSucceeds) {
   const char* address = "127.0.80.10";
   TDSdkHandle h = CreateTDSdkHandle();
-  const int threads = fault::ThreadCount();
+  const int threads = fault::ThreadBaseline();
   int paired = 0;
   for (int round = 0; round < 10; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
@@ -74,7 +74,7 @@ TEST(DeviceLoss, ResetOrCloseMidStreamIsReportedOnceAndTheNextPairingSucceeds) {
   const char* address = "127.0.80.11";
   FakeDevice dev(address);
   TDSdkHandle h = CreateTDSdkHandle();
-  const int threads = fault::ThreadCount();
+  const int threads = fault::ThreadBaseline();
   int paired = 0;
   for (int round = 0; round < 10; ++round) {
     Cut cut = static_cast<Cut>(round % 3);

@@ -32,7 +32,7 @@ TEST(DeviceStall, StopsReadingForTenSeconds) {
   CaptureHandler capture = TDS_GetSetCaptureHandler(h);
   TDS_RECT screen{0, 0, 1920, 1080};
   capture.setCaptureArea(capture.capture, &screen);
-  const int threads = fault::ThreadCount();
+  const int threads = fault::ThreadBaseline();
 
   EventLog log;
   fault::DisconnectAtEnd disconnect(h);

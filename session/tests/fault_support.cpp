@@ -51,6 +51,11 @@ int ThreadCount() {
   return n;
 }
 
+int ThreadBaseline() {
+  std::thread([] {}).join();
+  return ThreadCount();
+}
+
 double ProcessCpuSeconds() {
   timespec ts{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);

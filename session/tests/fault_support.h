@@ -21,6 +21,10 @@ namespace fault {
 long RssKiB();
 // Threads of this process (/proc/self/task).
 int ThreadCount();
+// The thread count to come back to: taken after one thread has been started
+// and joined, as sanitizer runtimes add a helper thread of their own on the
+// first start.
+int ThreadBaseline();
 // CPU time of the whole process, seconds.
 double ProcessCpuSeconds();
 // Waits up to timeoutMs for pred to hold, polling every 10 ms.
