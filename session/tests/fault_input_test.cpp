@@ -23,13 +23,9 @@ class BadInput : public ::testing::Test {
   void TearDown() override { DestroyTDSdkHandle(h); }
 
   // Streams until n pictures have decoded cleanly.
-  void ExpectDecodableStream(FakeDevice& dev, int n) {
+  void ExpectDecodableStream(FakeDevice& dev, std::size_t n) {
     fault::MediaReceiver rx;
-    Frame f;
-    while (static_cast<int>(rx.decoded().size()) < n) {
-      ASSERT_TRUE(fault::NextMedia(dev, f, 5000)) << rx.decoded().size() << " pictures";
-      ASSERT_TRUE(rx.take(f));
-    }
+    ASSERT_TRUE(fault::ReceivePictures(dev, rx, n)) << rx.decoded().size() << " pictures";
     EXPECT_TRUE(rx.errors().empty()) << rx.errors().front();
   }
 

@@ -22,9 +22,7 @@ TEST(ParameterChanges, TwentyInARowEachDecodableAtItsNewSize) {
   FakeDevice dev(address);
   fault::OwnedSession session;
   TDSdkHandle h = session.h;
-  CaptureHandler capture = TDS_GetSetCaptureHandler(h);
-  TDS_RECT screen{0, 0, 1920, 1080};
-  capture.setCaptureArea(capture.capture, &screen);
+  fault::CaptureWholeScreen(h);
   EventLog log;
   fault::DisconnectAtEnd disconnect(h);
   fault::PairWith(h, dev, address, log);
@@ -48,16 +46,11 @@ TEST(ParameterChanges, TwentyInARowEachDecodableAtItsNewSize) {
     // Packets of the run that was under way may still come; the new run
     // starts at sequence number 1.
     Frame f;
-    do {
-      ASSERT_TRUE(fault::NextMedia(dev, f, 5000));
-    } while ((f.payload[2] << 8 | f.payload[3]) != 1);
+    ASSERT_TRUE(fault::NextRunStart(dev, f));
     // A decoder of its own: the run must decode without what came before.
     fault::MediaReceiver rx;
     rx.take(f);
-    while (rx.decoded().size() < 2) {
-      ASSERT_TRUE(fault::NextMedia(dev, f, 5000));
-      rx.take(f);
-    }
+    ASSERT_TRUE(fault::ReceivePictures(dev, rx, 2));
     EXPECT_EQ(rx.firstNalType(), TD_NAL_TYPE_SPS);
     EXPECT_TRUE(rx.decoded()[0].key);
     EXPECT_TRUE(rx.errors().empty()) << rx.errors().front();

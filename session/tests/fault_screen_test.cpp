@@ -32,9 +32,7 @@ class Screen : public ::testing::Test {
     ASSERT_TRUE(x.Start("1920x1080x24", {"+extension", "RANDR"})) << x.error();
     setenv("DISPLAY", x.display().c_str(), 1);
     ASSERT_TRUE(plat_test::PaintPattern());
-    CaptureHandler capture = TDS_GetSetCaptureHandler(h);
-    TDS_RECT screen{0, 0, 1920, 1080};
-    capture.setCaptureArea(capture.capture, &screen);
+    fault::CaptureWholeScreen(h);
   }
   void TearDown() override { DestroyTDSdkHandle(h); }
 
@@ -54,9 +52,7 @@ TEST_F(Screen, ChangesSizeWhileStreaming) {
   // One run throughout: the size of the screen is not the device's business.
   fault::MediaReceiver rx;
   Frame f;
-  do {
-    ASSERT_TRUE(fault::NextMedia(dev, f, 5000));
-  } while ((f.payload[2] << 8 | f.payload[3]) != 1);
+  ASSERT_TRUE(fault::NextRunStart(dev, f));
   rx.take(f);
 
   const int kSizes[][2] = {{1280, 720}, {800, 600}, {1920, 1080}, {1024, 768}, {640, 480}, {1920, 1080}};
@@ -64,11 +60,7 @@ TEST_F(Screen, ChangesSizeWhileStreaming) {
     SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]));
     ASSERT_TRUE(fault::SetScreenSize(size[0], size[1]));
     ASSERT_TRUE(plat_test::PaintPattern());
-    const std::size_t before = rx.decoded().size();
-    while (rx.decoded().size() < before + 6) {
-      ASSERT_TRUE(fault::NextMedia(dev, f, 5000)) << "the stream stopped";
-      rx.take(f);
-    }
+    ASSERT_TRUE(fault::ReceivePictures(dev, rx, rx.decoded().size() + 6)) << "the stream stopped";
     // The area stays 1920x1080: what lies beyond a smaller screen is black
     // (luma 16), the painted pattern is not. The right quarter shows which.
     double right = MeanLuma(rx.decoded().back(), 480);
@@ -96,9 +88,7 @@ TEST_F(Screen, StaysStillForSixtySeconds) {
 
   fault::MediaReceiver rx;
   Frame f;
-  do {
-    ASSERT_TRUE(fault::NextMedia(dev, f, 5000));
-  } while ((f.payload[2] << 8 | f.payload[3]) != 1);
+  ASSERT_TRUE(fault::NextRunStart(dev, f));
   rx.take(f);
   // Past the first pictures (the IDR and the encoder's first refinements).
   while (rx.pictures() < 30) {

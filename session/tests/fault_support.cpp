@@ -295,6 +295,28 @@ bool NextMedia(FakeDevice& dev, Frame& f, int timeoutMs) {
   }
 }
 
+bool ReceivePictures(FakeDevice& dev, MediaReceiver& rx, std::size_t n, int timeoutMs) {
+  Frame f;
+  while (rx.decoded().size() < n) {
+    if (!NextMedia(dev, f, timeoutMs)) return false;
+    rx.take(f);
+  }
+  return true;
+}
+
+bool NextRunStart(FakeDevice& dev, Frame& f, int timeoutMs) {
+  do {
+    if (!NextMedia(dev, f, timeoutMs)) return false;
+  } while ((f.payload[2] << 8 | f.payload[3]) != 1);
+  return true;
+}
+
+void CaptureWholeScreen(TDSdkHandle h) {
+  CaptureHandler capture = TDS_GetSetCaptureHandler(h);
+  TDS_RECT screen{0, 0, 1920, 1080};
+  capture.setCaptureArea(capture.capture, &screen);
+}
+
 int CountEvents(EventLog& log, int event, int value) {
   int n = 0;
   for (auto& e : log.events()) n += e.first == event && e.second == value;

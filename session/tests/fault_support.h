@@ -146,6 +146,12 @@ void StartEncoding(TDSdkHandle h, FakeDevice& dev, EventLog& log, const std::vec
 // Reads frames until a media frame comes; control frames are dropped.
 // Sends the device's keep-alive when the last one is 0.5 s old.
 bool NextMedia(FakeDevice& dev, Frame& f, int timeoutMs = 3000);
+// Reads media frames into rx until it has decoded n pictures in all.
+bool ReceivePictures(FakeDevice& dev, MediaReceiver& rx, std::size_t n, int timeoutMs = 5000);
+// Reads media frames until the first of a new run (sequence number 1).
+bool NextRunStart(FakeDevice& dev, Frame& f, int timeoutMs = 5000);
+// Sets the capture area to the whole 1920x1080 screen, as the manager does.
+void CaptureWholeScreen(TDSdkHandle h);
 // Counts (event, value) pairs.
 int CountEvents(EventLog& log, int event, int value);
 
