@@ -22,6 +22,11 @@ constexpr float kVbvBufferInit = 0.9f;
 constexpr int kThreads = 2;
 constexpr int kNoPeriodicKeyFrames = 1 << 30;
 constexpr int kBaselineSliceMaxSize = 1200;
+// Average-bitrate control spends the whole budget on any picture, a still
+// one too: it lowers the quantiser towards 0 and keeps refining pictures
+// nobody can tell apart, at the full bit rate. Below this quantiser a screen
+// looks no better, so a still screen settles and costs next to nothing.
+constexpr int kMinQuantiser = 16;
 
 // The library's own messages: errors go to the error hook, the rest is
 // dropped so the encoder stays as quiet as the rest of the media path.
@@ -77,6 +82,7 @@ void FillX264Params(x264_param_t* p, int32_t profile, int32_t width, int32_t hei
       p->i_keyint_max = kNoPeriodicKeyFrames;
       p->i_slice_max_size = baseline ? kBaselineSliceMaxSize : 0;
       ApplyX264Rate(p, bitrate, frameRate);
+      p->rc.i_qp_min = kMinQuantiser;
       p->b_repeat_headers = 1;
       p->b_annexb = 1;
       p->i_bframe = 0;

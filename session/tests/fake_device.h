@@ -18,6 +18,9 @@ class FakeDevice {
   ~FakeDevice();
 
   bool listening() const { return listener_ != plat::kInvalidSocket; }
+  // Receive buffer of the connections accepted from now on (set on the
+  // listener, so the window offered at the handshake follows it).
+  bool setReceiveBufferSize(int bytes) { return plat::setReceiveBufferSize(listener_, bytes); }
   // Waits up to timeoutMs for the session's connection.
   bool accept(int timeoutMs = 3000);
   // Next frame, skipping keep-alives when asked to; false on time-out/close.

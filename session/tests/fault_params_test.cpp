@@ -1,0 +1,68 @@
+// Twenty parameter records in a row while streaming, alternating picture
+// sizes, profiles and frame rates (0 among them). Figure checked: of the 20
+// runs, how many started afresh (sequence number 1, parameter sets, an IDR
+// picture) and decoded on their own at the new size.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "fault_support.h"
+#include "media/resolution_table.h"
+#include "tdwire.h"
+
+namespace {
+
+struct Change {
+  std::uint32_t code, fps, divisor, profile;
+};
+
+TEST(ParameterChanges, TwentyInARowEachDecodableAtItsNewSize) {
+  const char* address = "127.0.83.10";
+  FakeDevice dev(address);
+  fault::OwnedSession session;
+  TDSdkHandle h = session.h;
+  fault::CaptureWholeScreen(h);
+  EventLog log;
+  fault::DisconnectAtEnd disconnect(h);
+  fault::PairWith(h, dev, address, log);
+  ASSERT_FALSE(HasFatalFailure());
+  fault::StartEncoding(h, dev, log, fault::ParamsRecord(8, 15, 1, 300000, 66));
+  ASSERT_FALSE(HasFatalFailure());
+
+  // Sizes from 128x96 to 640x480, rates 15, 0, 10, 30 (over a divisor of 2), 0.
+  const Change kChanges[] = {{2, 15, 1, 66},  {0, 0, 1, 100},  {29, 10, 1, 66}, {7, 30, 2, 100}, {13, 0, 0, 66},
+                             {8, 15, 1, 100}, {39, 0, 1, 66},  {6, 10, 1, 100}, {30, 30, 2, 66}, {1, 0, 1, 100}};
+  int fresh = 0;
+  for (int i = 0; i < 20; ++i) {
+    const Change& c = kChanges[i % 10];
+    std::int32_t width = 0, height = 0;
+    ASSERT_EQ(GetResolution(static_cast<std::int32_t>(c.code), &width, &height), 0);
+    SCOPED_TRACE("change " + std::to_string(i) + ": " + std::to_string(width) + "x" + std::to_string(height) +
+                 " at " + std::to_string(c.fps) + "/" + std::to_string(c.divisor) + " profile " +
+                 std::to_string(c.profile));
+    ASSERT_TRUE(dev.sendFrame(TDMSG_START_ENCODING_ACK, fault::ParamsRecord(c.code, c.fps, c.divisor, 500000, c.profile)));
+
+    // Packets of the run that was under way may still come; the new run
+    // starts at sequence number 1.
+    Frame f;
+    ASSERT_TRUE(fault::NextRunStart(dev, f));
+    // A decoder of its own: the run must decode without what came before.
+    fault::MediaReceiver rx;
+    rx.take(f);
+    ASSERT_TRUE(fault::ReceivePictures(dev, rx, 2));
+    EXPECT_EQ(rx.firstNalType(), TD_NAL_TYPE_SPS);
+    EXPECT_TRUE(rx.decoded()[0].key);
+    EXPECT_TRUE(rx.errors().empty()) << rx.errors().front();
+    bool sized = true;
+    for (const DecodedPicture& p : rx.decoded()) sized = sized && p.width == width && p.height == height;
+    EXPECT_TRUE(sized) << rx.decoded()[0].width << "x" << rx.decoded()[0].height;
+    fresh += rx.firstNalType() == TD_NAL_TYPE_SPS && rx.decoded()[0].key && rx.errors().empty() && sized;
+  }
+  std::printf("parameter changes: %d of 20 runs began with an IDR at the new size and decoded cleanly\n", fresh);
+  EXPECT_EQ(fresh, 20);
+  EXPECT_EQ(fault::CountEvents(log, SELECT_THREAD_EVENT_START_ENC, 0), 1);
+  EXPECT_EQ(fault::CountEvents(log, SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_CLOSE), 0);
+}
+
+}  // namespace
