@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "device/media_sink.h"
 #include "platform/clock.h"
 
 namespace device {
@@ -99,6 +100,7 @@ void Connection::serve(const std::atomic<bool>& keepRunning) {
       if (now >= drainUntilUs) ending = "the sender did not leave after the refusal";
       continue;
     }
+    if (options_.media) options_.media->tick();
     if (keepAliveUs > 0 && now >= nextKeepAliveUs) {
       protocol_.sendKeepAlive();
       nextKeepAliveUs += keepAliveUs;

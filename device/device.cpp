@@ -15,7 +15,12 @@ constexpr long kAcceptPassUs = 20000;
 }  // namespace
 
 Device::Device(DeviceOptions options)
-    : options_(std::move(options)), log_(options_.log), buffers_(new ConnectionBuffers) {}
+    : options_(std::move(options)), log_(options_.log), buffers_(new ConnectionBuffers) {
+  // The device decodes the stream itself and passes it on to the caller's
+  // sink, if there is one.
+  receiver_.reset(new MediaReceiver(options_, options_.media, log_, script_));
+  options_.media = receiver_.get();
+}
 
 Device::~Device() { stop(); }
 
@@ -26,6 +31,8 @@ bool Device::start(std::string* error) {
     return false;
   };
   if (started_) return fail("the device was already started");
+  std::string why;
+  if (!receiver_->prepare(&why)) return fail(why);
   const std::string where = options_.bindAddress + ":" + std::to_string(TD_DEVICE_PORT);
   if (plat::ipv4FromText(options_.bindAddress.c_str()) == plat::kNoAddress &&
       options_.bindAddress != "255.255.255.255")
@@ -63,6 +70,7 @@ void Device::stop() {
   if (listener_ != plat::kInvalidSocket) {
     plat::closeSocket(listener_);
     listener_ = plat::kInvalidSocket;
+    receiver_->finish();
     log_("stopped");
   }
 }

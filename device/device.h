@@ -20,8 +20,10 @@
 #include "device/connection.h"
 #include "device/journal.h"
 #include "device/log.h"
+#include "device/media_receiver.h"
 #include "device/options.h"
 #include "device/outbox.h"
+#include "device/stream_stats.h"
 #include "platform/net.h"
 #include "platform/thread.h"
 
@@ -62,7 +64,24 @@ class Device {
   // Closes the open connection at once (the sender sees the stream end).
   bool closeConnection();
 
+  // What the device has received and decoded since it started; any thread.
+  StreamStats streamStats() const { return receiver_->streamStats(); }
+
  private:
+  // Scripted events act through the device's own send functions.
+  class Script : public ScriptActions {
+   public:
+    explicit Script(Device& d) : d_(d) {}
+    void scriptIntraRequest() override { d_.requestIntraPicture(); }
+    void scriptBitRate(std::uint32_t bps) override { d_.sendBitRate(bps); }
+    void scriptParams(const EncodingRequest& p) override { d_.sendEncodingParams(p); }
+    void scriptStop() override { d_.sendStopAck(); }
+    void scriptLog(const std::string& line) override { d_.log_(line); }
+
+   private:
+    Device& d_;
+  };
+
   static std::uint32_t threadMain(void* start);
   void run();
 
@@ -71,6 +90,8 @@ class Device {
   DeviceJournal journal_;
   Outbox outbox_;
   std::unique_ptr<ConnectionBuffers> buffers_;
+  Script script_{*this};
+  std::unique_ptr<MediaReceiver> receiver_;
   plat::Socket listener_ = plat::kInvalidSocket;
   plat::Thread thread_;
   std::atomic<bool> running_{false};

@@ -1,9 +1,12 @@
 // tandeo-device: the reference device on the command line.
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "device/device.h"
+#include "device/display.h"
+#include "device/picture_handoff.h"
 #include "platform/thread.h"
 
 namespace {
@@ -24,6 +27,15 @@ int main(int argc, char** argv) {
     case device::ParseOutcome::Run:
       break;
   }
+  std::unique_ptr<device::PictureHandoff> handoff;
+  if (options.display) {
+    if (!device::displayAvailable(&error)) {
+      std::fprintf(stderr, "tandeo-device: %s\n", error.c_str());
+      return 1;
+    }
+    handoff.reset(new device::PictureHandoff);
+    options.onPicture = [&handoff](const device::DecodedFrame& f) { handoff->put(f); };
+  }
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
 
@@ -32,7 +44,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tandeo-device: %s\n", error.c_str());
     return 1;
   }
-  while (!stopRequested) plat::sleepMs(50);
+  int code = 0;
+  if (handoff)
+    code = device::runDisplay(*handoff, [] { return stopRequested != 0; });  // until closed or interrupted
+  else
+    while (!stopRequested) plat::sleepMs(50);
   dev.stop();
-  return 0;
+  return code;
 }

@@ -19,6 +19,9 @@ class MediaSink {
   virtual void mediaPacket(const std::uint8_t* packet, std::size_t length) = 0;
   // The device acknowledged a stop, or the connection ended while streaming.
   virtual void streamStopped() = 0;
+  // Once every pass of the connection (at least every 20 ms), for work that
+  // runs on time rather than on packets.
+  virtual void tick() {}
 };
 
 }  // namespace device

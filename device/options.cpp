@@ -44,7 +44,75 @@ bool parseSize(const char* text, int* w, int* h) {
   return true;
 }
 
+// Seconds as a decimal number in [lo, hi] ("2", "0.5").
+bool parseSeconds(const std::string& text, double lo, double hi, double* out) {
+  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+  errno = 0;
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (errno || end == text.c_str() || *end || !(v >= lo && v <= hi)) return false;
+  *out = v;
+  return true;
+}
+
+constexpr double kLongestScriptSeconds = 86400;
+
+// SECONDS:REST, the seconds checked; false when there is no colon.
+bool splitAt(const std::string& text, double* seconds, std::string* rest) {
+  std::size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  *rest = text.substr(colon + 1);
+  return parseSeconds(text.substr(0, colon), 0, kLongestScriptSeconds, seconds);
+}
+
 }  // namespace
+
+void setFrameRate(std::uint32_t fps, EncodingRequest* r) {
+  r->frameRate = fps;
+  r->frameRateDivisor = fps == 0 ? 1 : (fps + 14) / 15;
+}
+
+bool applyEncodingSetting(const std::string& key, const std::string& text, EncodingRequest* r,
+                          std::string* error) {
+  const char* value = text.c_str();
+  unsigned long n = 0;
+  auto bad = [&](const std::string& what) {
+    *error = key + " '" + text + "': " + what;
+    return false;
+  };
+  if (key == "resolution") {
+    if (!parseNumber(value, 0, kResolutionCount - 1, false, &n)) return bad("expected a code 0..45");
+    r->resolutionCode = static_cast<std::uint32_t>(n);
+  } else if (key == "size") {
+    int w = 0, h = 0;
+    if (!parseSize(value, &w, &h)) return bad("expected WIDTHxHEIGHT");
+    int code = resolutionCode(w, h);
+    if (code < 0) return bad("not a size of the resolution table");
+    r->resolutionCode = static_cast<std::uint32_t>(code);
+  } else if (key == "fps") {
+    if (!parseNumber(value, 1, 90, false, &n)) return bad("expected 1..90");
+    setFrameRate(static_cast<std::uint32_t>(n), r);
+  } else if (key == "bitrate") {
+    if (!parseNumber(value, 1, 0xFFFFFFFFul, true, &n)) return bad("expected bits per second");
+    r->bitRate = static_cast<std::uint32_t>(n);
+  } else if (key == "profile") {
+    if (text == "baseline") {
+      n = 66;
+    } else if (text == "high") {
+      n = 100;
+    } else if (!parseNumber(value, 0, 255, false, &n)) {
+      return bad("expected baseline, high or a profile number");
+    }
+    r->profile = static_cast<std::uint32_t>(n);
+  } else if (key == "mode") {
+    if (!parseNumber(value, 0, 7, false, &n)) return bad("expected 0..7");
+    r->mode = static_cast<std::uint32_t>(n);
+  } else {
+    *error = "unknown setting '" + key + "' (resolution, size, fps, bitrate, profile or mode)";
+    return false;
+  }
+  return true;
+}
 
 std::string deviceUsage() {
   return "usage: tandeo-device [options]\n"
@@ -58,10 +126,25 @@ std::string deviceUsage() {
          "                       (0 refused, 1 wrong password, 2 busy, 3 not allowed)\n"
          "  --resolution CODE    picture size asked for, by resolution code 0..45 (default 18, 1280x720)\n"
          "  --size WxH           picture size asked for, by size (must be in the resolution table)\n"
-         "  --fps N              frame rate asked for (default 15)\n"
+         "  --fps N              frame rate asked for, 1..90 (default 15; sent as rate N with\n"
+         "                       divisor ceil(N/15), so that the sender keeps N in force)\n"
          "  --bitrate BPS        bit rate asked for in bit/s, k and M allowed (default 2M)\n"
          "  --profile P          baseline, high, or a profile number (default high)\n"
          "  --mode N             encoding mode 0..7 (default 3)\n"
+         "  --record FILE        write the received stream to FILE (raw H.264, Annex B)\n"
+         "  --display            show the decoded pictures in a window (needs an X display)\n"
+         "  --stamps             read the test pattern's time stamp from every picture and\n"
+         "                       report latency (median/95th percentile)\n"
+         "\n"
+         "Scripted events, SECONDS counted from the start of each stream:\n"
+         "  --idr-every SECONDS  ask for an intra picture every SECONDS\n"
+         "  --bitrate-at SECONDS:BPS\n"
+         "                       change the bit rate at SECONDS (repeatable)\n"
+         "  --params-at SECONDS:KEY=VALUE[,KEY=VALUE...]\n"
+         "                       send new parameters at SECONDS; keys resolution, size, fps,\n"
+         "                       bitrate, profile, mode as the options above (repeatable)\n"
+         "  --stop-at SECONDS    stop the stream at SECONDS\n"
+         "\n"
          "  --no-keepalive       send no keep-alives (a sender gives up after 7 to 8 s)\n"
          "  --verbose            log every keep-alive and media message too\n"
          "  --help               this text\n";
@@ -80,9 +163,18 @@ ParseOutcome parseDeviceOptions(int argc, char** argv, DeviceOptions* o, std::st
       o->keepAliveMs = 0;
       continue;
     }
+    if (arg == "--display") {
+      o->display = true;
+      continue;
+    }
+    if (arg == "--stamps") {
+      o->readStamps = true;
+      continue;
+    }
     static const char* const kWithValue[] = {"--bind", "--password", "--reject", "--resolution",
                                              "--size", "--fps",      "--bitrate", "--profile",
-                                             "--mode"};
+                                             "--mode",   "--record",   "--idr-every", "--bitrate-at",
+                                             "--params-at", "--stop-at"};
     bool known = false;
     for (const char* name : kWithValue) known = known || arg == name;
     if (!known) {
@@ -109,35 +201,51 @@ ParseOutcome parseDeviceOptions(int argc, char** argv, DeviceOptions* o, std::st
     } else if (arg == "--reject") {
       if (!parseNumber(value, 0, 3, false, &n)) return bad("expected a reason 0..3");
       o->rejectReason = static_cast<int>(n);
-    } else if (arg == "--resolution") {
-      if (!parseNumber(value, 0, kResolutionCount - 1, false, &n)) return bad("expected a code 0..45");
-      o->encoding.resolutionCode = static_cast<std::uint32_t>(n);
-      sawResolution = true;
-    } else if (arg == "--size") {
-      int w = 0, h = 0;
-      if (!parseSize(value, &w, &h)) return bad("expected WIDTHxHEIGHT");
-      int code = resolutionCode(w, h);
-      if (code < 0) return bad("not a size of the resolution table");
-      o->encoding.resolutionCode = static_cast<std::uint32_t>(code);
-      sawSize = true;
-    } else if (arg == "--fps") {
-      if (!parseNumber(value, 1, 240, false, &n)) return bad("expected 1..240");
-      o->encoding.frameRate = static_cast<std::uint32_t>(n);
-    } else if (arg == "--bitrate") {
-      if (!parseNumber(value, 1, 0xFFFFFFFFul, true, &n)) return bad("expected bits per second");
-      o->encoding.bitRate = static_cast<std::uint32_t>(n);
-    } else if (arg == "--profile") {
-      if (std::strcmp(value, "baseline") == 0) {
-        n = 66;
-      } else if (std::strcmp(value, "high") == 0) {
-        n = 100;
-      } else if (!parseNumber(value, 0, 255, false, &n)) {
-        return bad("expected baseline, high or a profile number");
+    } else if (arg == "--record") {
+      if (!*value) return bad("expected a file name");
+      o->recordPath = value;
+    } else if (arg == "--idr-every") {
+      double seconds = 0;
+      if (!parseSeconds(value, 0.001, kLongestScriptSeconds, &seconds)) return bad("expected seconds above 0");
+      o->script.idrEverySeconds = seconds;
+    } else if (arg == "--stop-at") {
+      double seconds = 0;
+      if (!parseSeconds(value, 0, kLongestScriptSeconds, &seconds)) return bad("expected seconds");
+      o->script.stopAtSeconds = seconds;
+    } else if (arg == "--bitrate-at") {
+      double seconds = 0;
+      std::string rest;
+      if (!splitAt(value, &seconds, &rest) || !parseNumber(rest.c_str(), 1, 0xFFFFFFFFul, true, &n))
+        return bad("expected SECONDS:BPS");
+      o->script.bitRates.push_back({seconds, static_cast<std::uint32_t>(n)});
+    } else if (arg == "--params-at") {
+      ScriptedEvents::Params p;
+      std::string rest;
+      if (!splitAt(value, &p.atSeconds, &rest) || rest.empty())
+        return bad("expected SECONDS:KEY=VALUE[,KEY=VALUE...]");
+      EncodingRequest check;
+      std::size_t at = 0;
+      while (at <= rest.size()) {
+        std::size_t comma = rest.find(',', at);
+        if (comma == std::string::npos) comma = rest.size();
+        std::string item = rest.substr(at, comma - at);
+        std::size_t eq = item.find('=');
+        if (eq == std::string::npos) return bad("expected KEY=VALUE, got '" + item + "'");
+        std::string why;
+        if (!applyEncodingSetting(item.substr(0, eq), item.substr(eq + 1), &check, &why)) return bad(why);
+        p.settings.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+        at = comma + 1;
       }
-      o->encoding.profile = static_cast<std::uint32_t>(n);
-    } else if (arg == "--mode") {
-      if (!parseNumber(value, 0, 7, false, &n)) return bad("expected 0..7");
-      o->encoding.mode = static_cast<std::uint32_t>(n);
+      o->script.params.push_back(std::move(p));
+    } else {
+      // --resolution, --size, --fps, --bitrate, --profile, --mode
+      std::string why;
+      if (!applyEncodingSetting(arg.substr(2), value, &o->encoding, &why)) {
+        *error = "--" + why;
+        return ParseOutcome::Error;
+      }
+      sawResolution = sawResolution || arg == "--resolution";
+      sawSize = sawSize || arg == "--size";
     }
   }
   if (sawResolution && sawSize) {

@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "device/decoded_frame.h"
 #include "device/encoding_request.h"
+#include "device/event_script.h"
 
 namespace device {
 
@@ -39,8 +41,30 @@ struct DeviceOptions {
   // Log keep-alives and media messages one by one, not only in the summary.
   bool verbose = false;
   LogSink log;                 // empty: standard output
-  MediaSink* media = nullptr;  // not owned; empty: media messages are counted only
+  // Not owned; also told of the stream when the device decodes it itself.
+  MediaSink* media = nullptr;
+
+  // Every access unit as received, in Annex B form; empty: none.
+  std::string recordPath;
+  // Show the decoded pictures in a window (the program does it; the device
+  // only hands them to onPicture).
+  bool display = false;
+  // Read the test pattern's stamp from every decoded picture and add
+  // latency figures to the statistics.
+  bool readStamps = false;
+  ScriptedEvents script;
+  // Called on the device thread for every decoded picture.
+  PictureObserver onPicture;
 };
+
+// Applies one KEY=VALUE setting (resolution, size, fps, bitrate, profile,
+// mode) to a request with the rules of the command-line options of the same
+// names; false with the reason in *error.
+bool applyEncodingSetting(const std::string& key, const std::string& value, EncodingRequest* r,
+                          std::string* error);
+// Frame rate N as the device asks for it: rate N with divisor ceil(N/15), so
+// that the sender's limit of 15 per divisor leaves N in force.
+void setFrameRate(std::uint32_t fps, EncodingRequest* r);
 
 enum class ParseOutcome { Run, Help, Error };
 

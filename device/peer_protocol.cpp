@@ -223,11 +223,13 @@ void PeerProtocol::onStopRequest() {
 void PeerProtocol::stopStream(bool acknowledge) {
   streaming_ = false;
   journal_.update([](DeviceState& s) { s.streaming = false; });
+  // The stream is summed up before the sender hears of its end, so that
+  // whoever sees the acknowledgement finds the figures complete.
+  if (options_.media) options_.media->streamStopped();
   if (acknowledge) {
     send(TDMSG_STOP_ENCODING_ACK, nullptr, 0);
     say("sent stop acknowledgement");
   }
-  if (options_.media) options_.media->streamStopped();
 }
 
 void PeerProtocol::onPosted(const OutboxItem& item) {

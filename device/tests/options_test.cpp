@@ -31,6 +31,7 @@ TEST(DeviceOptions, ValuesReachTheRecord) {
   EXPECT_FALSE(o.rejectReason.has_value());
   EXPECT_EQ(o.encoding.resolutionCode, 28u);
   EXPECT_EQ(o.encoding.frameRate, 30u);
+  EXPECT_EQ(o.encoding.frameRateDivisor, 2u);  // 30 / 2 stays within the sender's 15 a divisor
   EXPECT_EQ(o.encoding.bitRate, 3000000u);
   EXPECT_EQ(o.encoding.profile, 66u);
   EXPECT_EQ(o.encoding.mode, 5u);
@@ -52,6 +53,11 @@ TEST(DeviceOptions, BadInputIsNamed) {
       {"--size", "wide"},        {"--fps", "0"},         {"--mode", "8"},
       {"--bitrate", "-5"},       {"--profile", "fast"},  {"--frobnicate"},
       {"--bind"},                {"--resolution", "3", "--size", "640x480"},
+      {"--fps", "91"},           {"--record", ""},       {"--idr-every", "0"},
+      {"--idr-every", "-1"},     {"--stop-at", "soon"},  {"--bitrate-at", "5"},
+      {"--bitrate-at", "5:fast"}, {"--bitrate-at", "-1:1M"}, {"--params-at", "2:size=1000x1000"},
+      {"--params-at", "2:colour=red"}, {"--params-at", "2:"}, {"--params-at", "2:fps=30,"},
+      {"--params-at", "2:fps"},
       {"--password", "0123456789012345678901234567890123456789012345678901234567890123"}};
   for (const auto& args : bad) {
     device::DeviceOptions o;
@@ -66,6 +72,52 @@ TEST(DeviceOptions, BadInputIsNamed) {
   device::DeviceOptions o;
   std::string error;
   EXPECT_EQ(parse({"--help"}, &o, &error), device::ParseOutcome::Help);
+}
+
+TEST(DeviceOptions, FrameRateDivisorKeepsTheRateInForce) {
+  // The sender caps rate / divisor at 15: the divisor is the least that
+  // passes the rate through.
+  const std::pair<const char*, std::uint32_t> cases[] = {{"1", 1}, {"15", 1}, {"16", 2}, {"30", 2},
+                                                         {"31", 3}, {"60", 4}, {"90", 6}};
+  for (const auto& c : cases) {
+    device::DeviceOptions o;
+    std::string error;
+    ASSERT_EQ(parse({"--fps", c.first}, &o, &error), device::ParseOutcome::Run) << error;
+    EXPECT_EQ(o.encoding.frameRateDivisor, c.second) << c.first;
+    EXPECT_LE(o.encoding.frameRate / o.encoding.frameRateDivisor, 15u) << c.first;
+  }
+}
+
+TEST(DeviceOptions, MediaAndScriptOptions) {
+  device::DeviceOptions o;
+  std::string error;
+  ASSERT_EQ(parse({"--record", "out.h264", "--display", "--stamps", "--idr-every", "2.5", "--bitrate-at",
+                   "3:500k", "--bitrate-at", "1:2M", "--params-at", "4:size=640x360,fps=30,profile=baseline",
+                   "--params-at", "6:resolution=28,bitrate=4M,mode=5", "--stop-at", "10"},
+                  &o, &error),
+            device::ParseOutcome::Run)
+      << error;
+  EXPECT_EQ(o.recordPath, "out.h264");
+  EXPECT_TRUE(o.display);
+  EXPECT_TRUE(o.readStamps);
+  EXPECT_DOUBLE_EQ(o.script.idrEverySeconds, 2.5);
+  ASSERT_EQ(o.script.bitRates.size(), 2u);
+  EXPECT_DOUBLE_EQ(o.script.bitRates[0].atSeconds, 3);
+  EXPECT_EQ(o.script.bitRates[0].bitsPerSecond, 500000u);
+  EXPECT_EQ(o.script.bitRates[1].bitsPerSecond, 2000000u);
+  ASSERT_EQ(o.script.params.size(), 2u);
+  EXPECT_DOUBLE_EQ(o.script.params[0].atSeconds, 4);
+  using KV = std::pair<std::string, std::string>;
+  EXPECT_EQ(o.script.params[0].settings,
+            (std::vector<KV>{{"size", "640x360"}, {"fps", "30"}, {"profile", "baseline"}}));
+  EXPECT_EQ(o.script.params[1].settings.size(), 3u);
+  EXPECT_DOUBLE_EQ(o.script.stopAtSeconds.value_or(-1), 10);
+  // Defaults: nothing recorded, shown or scripted.
+  device::DeviceOptions d;
+  ASSERT_EQ(parse({}, &d, &error), device::ParseOutcome::Run);
+  EXPECT_TRUE(d.recordPath.empty());
+  EXPECT_FALSE(d.display || d.readStamps);
+  EXPECT_TRUE(d.script.empty());
 }
 
 // The first of the two codes for 1280x720 is the one --size picks; a short
