@@ -153,7 +153,10 @@ bool PatternWindow::start(std::string* error) {
     closeWindow();
     return false;
   };
-  if (started_) return fail("the pattern window starts only once");
+  if (started_) {
+    if (error) *error = "the pattern window starts only once";
+    return false;  // the first start's window stays as it is
+  }
   started_ = true;
 
   x_ = std::make_unique<X>();

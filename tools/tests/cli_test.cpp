@@ -212,7 +212,7 @@ TEST(CliShare, WithoutADisplayTheStreamStillRuns) {
   unsetenv("DISPLAY");
   device::Device dev(quietDevice("127.0.32.8"));
   ASSERT_TRUE(dev.start());
-  cli::CliOptions o = cliFor("127.0.32.8", "", 0.8);
+  cli::CliOptions o = cliFor("127.0.32.8", "", 1.5);
   o.share = true;
   Outcome r = run(o);
   if (display) setenv("DISPLAY", saved.c_str(), 1);
