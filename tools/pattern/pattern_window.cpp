@@ -163,7 +163,10 @@ bool PatternWindow::start(std::string* error) {
   X& x = *x_;
   const char* name = options_.display.empty() ? nullptr : options_.display.c_str();
   x.dpy = XOpenDisplay(name);
-  if (!x.dpy) return fail(std::string("cannot open display ") + XDisplayName(name));
+  if (!x.dpy) {
+    const std::string shown = XDisplayName(name);
+    return fail(shown.empty() ? "cannot open a display: DISPLAY is not set" : "cannot open display " + shown);
+  }
   registerConnection(&x);
 
   const int screen = DefaultScreen(x.dpy);
