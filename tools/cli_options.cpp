@@ -23,7 +23,8 @@ std::string cliUsage() {
          "                      (default: on Ctrl+C)\n"
          "\n"
          "Exit status: 0 paired and ended normally (also when the device stopped the\n"
-         "stream), 1 usage or other error, 2 rejected, 3 connect time-out, 4 connection lost.\n";
+         "stream), 1 usage or other error (also a stream that never started), 2 rejected,\n"
+         "3 connect time-out, 4 connection lost.\n";
 }
 
 bool isDottedIPv4(const std::string& text) {

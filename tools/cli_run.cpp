@@ -157,8 +157,13 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
         requestStop();
         continue;
       }
-      if (share == Share::Starting) say(out, "the device never started the stream");
-      status = kExitPairedAndEnded;
+      if (share == Share::Starting) {
+        // Asked to share, and nothing was shared: not a normal end.
+        say(err, "tandeo-cli: the device never answered the start request");
+        status = kExitError;
+      } else {
+        status = kExitPairedAndEnded;
+      }
       break;
     }
     if (share == Share::Starting && !startAnswerMissing && now - startRequestedAt > kStartAckLimit) {

@@ -153,14 +153,20 @@ bool PatternWindow::start(std::string* error) {
     closeWindow();
     return false;
   };
-  if (started_) return fail("the pattern window starts only once");
+  if (started_) {
+    if (error) *error = "the pattern window starts only once";
+    return false;  // the first start's window stays as it is
+  }
   started_ = true;
 
   x_ = std::make_unique<X>();
   X& x = *x_;
   const char* name = options_.display.empty() ? nullptr : options_.display.c_str();
   x.dpy = XOpenDisplay(name);
-  if (!x.dpy) return fail(std::string("cannot open display ") + XDisplayName(name));
+  if (!x.dpy) {
+    const std::string shown = XDisplayName(name);
+    return fail(shown.empty() ? "cannot open a display: DISPLAY is not set" : "cannot open display " + shown);
+  }
   registerConnection(&x);
 
   const int screen = DefaultScreen(x.dpy);

@@ -14,6 +14,7 @@
 #include "cli_options.h"
 #include "cli_run.h"
 #include "device/device.h"
+#include "platform/net.h"
 #include "tdwire.h"
 
 namespace {
@@ -212,7 +213,7 @@ TEST(CliShare, WithoutADisplayTheStreamStillRuns) {
   unsetenv("DISPLAY");
   device::Device dev(quietDevice("127.0.32.8"));
   ASSERT_TRUE(dev.start());
-  cli::CliOptions o = cliFor("127.0.32.8", "", 0.8);
+  cli::CliOptions o = cliFor("127.0.32.8", "", 1.5);
   o.share = true;
   Outcome r = run(o);
   if (display) setenv("DISPLAY", saved.c_str(), 1);
@@ -261,6 +262,53 @@ TEST(CliShare, InterruptWhileStreamingStopsTheStreamFirst) {
   EXPECT_LT(r.out.find("interrupted\n"), r.out.find("stopping the stream\n")) << r.out;
   EXPECT_NE(r.out.find("stream stopped after"), std::string::npos) << r.out;
   EXPECT_GE(dev.state().ofType(TDMSG_STOP_ENCODING_REQ).size(), 1u);
+}
+
+// A device that pairs every sender and then only listens: it never answers
+// a start request. Serves one connection on its own thread.
+class SilentDevice {
+ public:
+  explicit SilentDevice(const char* address) : listener_(plat::listenTcp(address, 5001)) {
+    if (listener_ != plat::kInvalidSocket) thread_ = std::thread([this] { serve(); });
+  }
+  ~SilentDevice() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    plat::closeSocket(listener_);
+  }
+  bool ok() const { return listener_ != plat::kInvalidSocket; }
+
+ private:
+  void serve() {
+    plat::Socket c = plat::kInvalidSocket;
+    while (!stop_ && c == plat::kInvalidSocket) c = plat::acceptConnection(listener_, 100000);
+    if (c == plat::kInvalidSocket) return;
+    unsigned char pairSucceed[TD_FRAME_HEADER_SIZE];
+    td_put_be32(pairSucceed, TDMSG_PAIR_SUCCEED_INDIC);
+    td_put_be32(pairSucceed + 4, 0);
+    plat::sendSome(c, pairSucceed, sizeof pairSucceed);
+    char buf[4096];
+    while (!stop_) {
+      const int ready = plat::waitReadable(c, 100000);
+      if (ready < 0 || (ready > 0 && plat::recvSome(c, buf, sizeof buf) <= 0)) break;
+    }
+    plat::closeSocket(c);
+  }
+
+  plat::Socket listener_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST(CliShare, AStreamThatNeverStartsIsAnError) {
+  SilentDevice dev("127.0.32.12");
+  ASSERT_TRUE(dev.ok());
+  cli::CliOptions o = cliFor("127.0.32.12", "", 1.0);
+  o.share = true;
+  Outcome r = run(o);
+  EXPECT_EQ(r.status, cli::kExitError) << r.out << r.err;
+  EXPECT_NE(r.out.find("requesting the stream\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("the device never answered the start request"), std::string::npos) << r.err;
 }
 
 TEST(CliOptions, ParsesAndNamesBadInput) {

@@ -147,6 +147,11 @@ TEST_F(PatternWindowTest, PutsWholeStampedFramesOnTheScreen) {
   ASSERT_TRUE(w.start(&error)) << error;
   EXPECT_EQ(w.width(), 640);
   EXPECT_EQ(w.height(), 360);
+  // A second start is refused and leaves the running window alone.
+  std::string again;
+  EXPECT_FALSE(w.start(&again));
+  EXPECT_NE(again.find("only once"), std::string::npos) << again;
+  EXPECT_TRUE(w.running());
 
   plat::ScreenGrabber grabber(640 * 360);
   Picture shot(640, 360);
