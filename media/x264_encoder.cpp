@@ -75,6 +75,12 @@ void FillX264Params(x264_param_t* p, int32_t profile, int32_t width, int32_t hei
     p->analyse.i_weighted_pred = X264_WEIGHTP_NONE;
     if (x264_param_apply_profile(p, high ? "high" : "baseline") == 0) {
       p->i_threads = kThreads;
+      // Both threads work on slices of the same picture: threads on
+      // successive pictures would hold every picture back one frame period.
+      p->b_sliced_threads = 1;
+      // Pictures come at the fixed rate set below; taken as variable-rate
+      // input, the library would hold each one until the next arrives.
+      p->b_vfr_input = 0;
       p->i_sync_lookahead = 0;
       p->i_width = width;
       p->i_height = height;

@@ -76,6 +76,8 @@ TEST(X264Open, LibraryRunsWithTheLowLatencySettings) {
     ASSERT_TRUE(enc.Open());
     const x264_param_t& p = enc.actual;
     EXPECT_EQ(p.i_threads, 2);
+    EXPECT_EQ(p.b_sliced_threads, 1);  // no picture held back for a frame thread
+    EXPECT_EQ(p.b_vfr_input, 0);       // nor for the next picture's time
     EXPECT_EQ(p.i_bframe, 0);
     EXPECT_EQ(p.rc.i_lookahead, 0);
     EXPECT_EQ(p.i_sync_lookahead, 0);
