@@ -95,19 +95,22 @@ TEST_F(Streaming, StartStreamUpdateAndStop) {
   EXPECT_EQ(k.nalType, 7);
   std::uint16_t last = k.seq;
   std::set<int> types{k.nalType};
+  // The rate is timed over ten whole periods: from the end of the first
+  // picture to the end of the eleventh (10 fps asked; 15 would be wrong).
   int pictures = 0;
-  std::int64_t t0 = plat::monotonicUs();
-  while (pictures < 10) {
+  std::int64_t t0 = 0;
+  while (pictures < 11) {
     ASSERT_TRUE(nextMedia(k));
     EXPECT_EQ(k.seq, static_cast<std::uint16_t>(last + 1));
     last = k.seq;
     EXPECT_LE(k.size, 12u + 1200u + 100u);  // baseline: slice-limited units
     types.insert(k.nalType);
     pictures += k.marker;
+    if (k.marker && pictures == 1) t0 = plat::monotonicUs();
   }
-  double fps = pictures / ((plat::monotonicUs() - t0) / 1e6);
+  double fps = 10 / ((plat::monotonicUs() - t0) / 1e6);
   EXPECT_GT(fps, 5.0);
-  EXPECT_LT(fps, 12.0);
+  EXPECT_LT(fps, 13.0);
   EXPECT_TRUE(types.count(8) && types.count(5));
 
   // A fast-update request brings an IDR picture within a few packets.
