@@ -124,8 +124,6 @@ void MediaReceiver::onPicture(DecodedFrame& f, std::int64_t tag) {
       streamLatency_.add(latency);
       allLatency_.add(latency);
       secondLatency_.add(latency);
-      latencyMedian_ = allLatency_.quantile(0.5);
-      latencyP95_ = allLatency_.quantile(0.95);
     }
   }
   if (options_.onPicture) options_.onPicture(f);
@@ -150,6 +148,7 @@ void MediaReceiver::writeStats(std::int64_t now) {
     line += format(" latency_ms=%.1f/%.1f", secondLatency_.quantile(0.5), secondLatency_.quantile(0.95));
   secondLatency_.clear();
   log_(line);
+  refreshLatency();
   // The next second starts where this one should have ended, so that the
   // lines keep a one-second rhythm; after a stall they start afresh.
   second_.startUs += kSecondUs;
@@ -211,7 +210,15 @@ void MediaReceiver::endStream(std::int64_t now) {
     total_.height = stream_.height;
   }
   stream_ = Tally{};
+  refreshLatency();
   publish();
+}
+
+// The whole-run quantiles scan the histogram, so they are taken with the
+// stats line and at the end of a stream rather than for every picture.
+void MediaReceiver::refreshLatency() {
+  latencyMedian_ = allLatency_.quantile(0.5);
+  latencyP95_ = allLatency_.quantile(0.95);
 }
 
 void MediaReceiver::finish() {

@@ -69,6 +69,7 @@ class MediaReceiver : public MediaSink {
   Tally& current();  // the stream's figures, or the total between streams
   void endStream(std::int64_t nowUs);
   void publish();
+  void refreshLatency();
 
   const DeviceOptions& options_;
   MediaSink* const next_;

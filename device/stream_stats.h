@@ -15,7 +15,8 @@ struct StreamStats {
   std::uint64_t decodeErrors;
   std::uint64_t stamps;          // decoded pictures whose stamp was read
   int width, height;             // the last decoded picture
-  double latencyMedianMs, latencyP95Ms;  // over every stamped picture; 0 when none
+  double latencyMedianMs, latencyP95Ms;  // over every stamped picture, taken once a second
+                                         // and when a stream ends; 0 when none
 };
 
 }  // namespace device
