@@ -32,7 +32,12 @@ DisplayWindow::~DisplayWindow() { sws_freeContext(sws_); }
 
 void DisplayWindow::slot_poll() {
   if (!handoff_.take(&picture_, &serial_)) return;
-  setWindowTitle(QString("tandeo-device %1x%2").arg(picture_.width).arg(picture_.height));
+  // The title names the picture size; it is set again only when that changes.
+  if (picture_.width != titleWidth_ || picture_.height != titleHeight_) {
+    titleWidth_ = picture_.width;
+    titleHeight_ = picture_.height;
+    setWindowTitle(QString("tandeo-device %1x%2").arg(titleWidth_).arg(titleHeight_));
+  }
   convert();
   update();
 }
@@ -68,8 +73,7 @@ void DisplayWindow::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::black);
   if (image_.isNull()) return;
-  // After a resize the image is redone at the next picture; until then the
-  // last one is drawn at its own size, centred.
+  // The image fits the window in one direction; it is centred in the other.
   p.drawImage((width() - image_.width()) / 2, (height() - image_.height()) / 2, image_);
 }
 

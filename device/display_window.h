@@ -32,6 +32,7 @@ class DisplayWindow : public QWidget {
   PictureHandoff& handoff_;
   HeldPicture picture_;  // the GUI's own copy
   std::uint64_t serial_ = 0;
+  int titleWidth_ = 0, titleHeight_ = 0;  // the size the title names
   QImage image_;         // the picture converted at the size it is shown
   SwsContext* sws_ = nullptr;
   QTimer timer_;

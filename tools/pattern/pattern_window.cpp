@@ -120,6 +120,18 @@ bool createPlainImage(PatternWindow::X& x, Visual* visual, int width, int height
   return false;
 }
 
+// Shows the whole image in the window. On return the server has read the
+// pixels, so the next frame may overwrite them.
+void putImage(PatternWindow::X& x, int width, int height) {
+  if (x.useShm)
+    XShmPutImage(x.dpy, x.win, x.gc, x.image, 0, 0, 0, 0, static_cast<unsigned>(width),
+                 static_cast<unsigned>(height), False);
+  else
+    XPutImage(x.dpy, x.win, x.gc, x.image, 0, 0, 0, 0, static_cast<unsigned>(width),
+              static_cast<unsigned>(height));
+  XSync(x.dpy, False);
+}
+
 // Waits until the server has mapped the window (override-redirect: nothing
 // stands in between), up to limitMs.
 bool waitForMap(Display* dpy, Window win, int limitMs) {
@@ -245,15 +257,7 @@ void PatternWindow::drawLoop() {
       XNextEvent(x.dpy, &e);
       exposed |= e.type == Expose;
     }
-    if (exposed && options_.still) {
-      if (x.useShm)
-        XShmPutImage(x.dpy, x.win, x.gc, x.image, 0, 0, 0, 0, static_cast<unsigned>(width_),
-                     static_cast<unsigned>(height_), False);
-      else
-        XPutImage(x.dpy, x.win, x.gc, x.image, 0, 0, 0, 0, static_cast<unsigned>(width_),
-                  static_cast<unsigned>(height_));
-      XSync(x.dpy, False);
-    }
+    if (exposed && options_.still) putImage(x, width_, height_);
     const std::int64_t now = plat::monotonicUs();
     if (now >= endUs) break;
     if (options_.still || now < next) {
@@ -278,15 +282,7 @@ void PatternWindow::drawFrame(std::uint16_t counter) {
   stamp.ms = static_cast<std::uint32_t>(plat::monotonicUs() / 1000);
   stamp.counter = counter;
   drawStamp(stamp, width_, pixels, stride);
-  if (x.useShm) {
-    XShmPutImage(x.dpy, x.win, x.gc, x.image, 0, 0, 0, 0, static_cast<unsigned>(width_),
-                 static_cast<unsigned>(height_), False);
-  } else {
-    XPutImage(x.dpy, x.win, x.gc, x.image, 0, 0, 0, 0, static_cast<unsigned>(width_),
-              static_cast<unsigned>(height_));
-  }
-  // The server has read the pixels before the next frame overwrites them.
-  XSync(x.dpy, False);
+  putImage(x, width_, height_);
   ++framesDrawn_;
 }
 
