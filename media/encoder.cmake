@@ -7,5 +7,5 @@ add_library(tandeo_encoder STATIC
   rtp_packetiser.cpp
   x264_encoder.cpp
 )
-target_include_directories(tandeo_encoder PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/session/include)
-target_link_libraries(tandeo_encoder PUBLIC PkgConfig::X264)
+target_include_directories(tandeo_encoder PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(tandeo_encoder PUBLIC tandeo_protocol PkgConfig::X264)

@@ -1,5 +1,6 @@
 /* What travels on the device connection: frame layout, message types and
- * fixed texts. Shared by the session and the reference device. */
+ * fixed texts. Shared by the session, the media path and the
+ * reference device. */
 #ifndef TANDEO_TDWIRE_H
 #define TANDEO_TDWIRE_H
 
