@@ -88,6 +88,18 @@ bool setReceiveBufferSize(Socket s, int bytes) {
   return true;
 }
 
+bool setNoDelay(Socket s, bool on) {
+  int v = on ? 1 : 0;
+  if (setsockopt(toFd(s), IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) < 0) return failed(), false;
+  return true;
+}
+
+bool noDelay(Socket s) {
+  int v = 0;
+  socklen_t len = sizeof v;
+  return getsockopt(toFd(s), IPPROTO_TCP, TCP_NODELAY, &v, &len) == 0 && v != 0;
+}
+
 void closeSocket(Socket s) {
   if (s != kInvalidSocket) close(toFd(s));
 }

@@ -31,7 +31,7 @@ bool CH239Info::InitConnectionSkt() {
   qInfo() << "CH239Info::InitConnectionSkt" << __LINE__ << (nonBlocking ? 0 : -1) << plat::lastNetErrorCode();
   if (s == plat::kInvalidSocket) return false;
   if (!nonBlocking || !plat::setSendBufferSize(s, kSocketBufferBytes) ||
-      !plat::setReceiveBufferSize(s, kSocketBufferBytes)) {
+      !plat::setReceiveBufferSize(s, kSocketBufferBytes) || !plat::setNoDelay(s, true)) {
     plat::closeSocket(s);
     return false;
   }

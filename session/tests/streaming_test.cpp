@@ -1,5 +1,8 @@
 // Encoding control and media messages through the exported interface.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <set>
@@ -7,6 +10,7 @@
 #include "event_log.h"
 #include "fake_device.h"
 #include "platform/clock.h"
+#include "platform/net.h"
 #include "tdsdk.h"
 #include "tdwire.h"
 
@@ -73,6 +77,25 @@ class Streaming : public ::testing::Test {
   EventLog log;
   std::vector<std::uint32_t> control;
 };
+
+// The descriptor of this process connected to peer:port, or -1.
+int ConnectedTo(const char* peer, int port) {
+  for (int fd = 0; fd < 1024; ++fd) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 && a.sin_family == AF_INET &&
+        a.sin_addr.s_addr == inet_addr(peer) && ntohs(a.sin_port) == port) {
+      return fd;
+    }
+  }
+  return -1;
+}
+
+TEST_F(Streaming, SessionSocketSendsWithoutNagleDelay) {
+  int fd = ConnectedTo("127.0.10.30", TD_DEVICE_PORT);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(plat::noDelay(fd));
+}
 
 TEST_F(Streaming, StartStreamUpdateAndStop) {
   // Before a start request nothing answers a stray acknowledgement of stop.

@@ -27,6 +27,11 @@ Socket tcpSocket();                      // IPv4 stream socket, close-on-exec
 bool setNonBlocking(Socket s, bool on);
 bool setSendBufferSize(Socket s, int bytes);
 bool setReceiveBufferSize(Socket s, int bytes);
+// Nagle's algorithm off (on = true): a small segment goes out at once
+// instead of waiting for the peer to acknowledge the one before, so the last
+// packet of a picture is never held back by a delayed acknowledgement.
+bool setNoDelay(Socket s, bool on);
+bool noDelay(Socket s);
 void closeSocket(Socket s);
 
 // Dotted IPv4 text to an address in network byte order; text that is not a
