@@ -41,11 +41,24 @@ struct EncoderShape {
 
 }  // namespace
 
+std::int32_t RateOf(const EncodingParams& p, std::int32_t inForce) {
+  // A rate below 1 (a frame rate of 0, or one below its divisor) cannot
+  // pace anything: the rate in force stays.
+  if (p.frameRateDivisor > 0 && p.frameRate / p.frameRateDivisor >= 1) return p.frameRate / p.frameRateDivisor;
+  return inForce;
+}
+
 CInFrameStream::CInFrameStream(plat::AutoResetEvent* frameEvent, CCapture* capture, ICodecSession* session)
     : frameEvent_(frameEvent), capture_(capture), session_(session) {}
 
 std::int32_t CInFrameStream::GetFrame(FramePicture* picture, FrameEncodeParams* params) {
   if (!session_->codecRunning() || !session_->isEncoding()) return 1;
+  // The tick first, then the grab: the picture is as fresh as it can be
+  // when it is encoded, not one period old.
+  frameEvent_->wait(tickTimeoutMs);
+  if (!session_->codecRunning() || !session_->isEncoding()) return 1;
+  // A new record ends the run at this tick; nothing is grabbed for it.
+  if (session_->paramsChanged()) return 0;
   capture_->CaptureFrame();
   EncodingParams p = session_->copyEncodingParams();
   std::int32_t width = 0, height = 0;
@@ -68,9 +81,7 @@ std::int32_t CInFrameStream::GetFrame(FramePicture* picture, FrameEncodeParams* 
   picture->height = frame.height;
   picture->width2 = frame.width;
 
-  // A rate below 1 (a frame rate of 0, or one below its divisor) cannot
-  // pace anything: the rate in force stays.
-  if (p.frameRateDivisor > 0 && p.frameRate / p.frameRateDivisor >= 1) frameRate_ = p.frameRate / p.frameRateDivisor;
+  frameRate_ = RateOf(p, frameRate_);
 
   using W = FrameEncodeParams;
   std::memset(params->word, 0, sizeof params->word);
@@ -90,8 +101,6 @@ std::int32_t CInFrameStream::GetFrame(FramePicture* picture, FrameEncodeParams* 
   std::int32_t vfu = session_->takeVfuRequest();
   params->word[W::kIdrRequest] = vfu;
   params->word[W::kIdrRequest2] = vfu;
-
-  frameEvent_->wait(tickTimeoutMs);
   return 0;
 }
 
@@ -131,7 +140,12 @@ std::uint32_t CodecThread(void* p) {
     COutBitStream out(start.socket, &s);
     IVideoEncoder* encoder = nullptr;
     EncoderShape shape;
-    int periodMs = 1000 / params.word[FrameEncodeParams::kFrameRate];
+    // The period comes from the record in force as the run starts: the one
+    // whose arrival ended the last run, however late in its period it came.
+    const std::int32_t rate = RateOf(s.copyEncodingParams(), params.word[FrameEncodeParams::kFrameRate]);
+    params.word[FrameEncodeParams::kFrameRate] = rate;
+    in.setFrameRate(rate);
+    int periodMs = 1000 / rate;
     plat::PeriodicTimer timer;
     timer.start(periodMs, start.frameEvent);
     in.tickTimeoutMs = 4 * periodMs;

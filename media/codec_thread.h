@@ -1,5 +1,5 @@
-// The codec thread: paced by a periodic timer, it grabs, encodes and sends
-// one frame per tick while the session is encoding.
+// The codec thread: paced by a periodic timer, on each tick it grabs,
+// encodes and sends one frame while the session is encoding.
 #pragma once
 #include <cstdint>
 
@@ -19,6 +19,10 @@ struct CodecThreadStart {
 
 std::uint32_t CodecThread(void* start);
 
+// Frames per second that a record asks for (rate over divisor), or inForce
+// when that is below 1.
+std::int32_t RateOf(const EncodingParams& p, std::int32_t inForce);
+
 // Abstract frame source.
 class InFrameStream {
  public:
@@ -27,11 +31,13 @@ class InFrameStream {
   virtual std::int32_t GetFrame(FramePicture* picture, FrameEncodeParams* params) = 0;
 };
 
-// Frames from the session's capture object, released by the frame event.
+// Frames from the session's capture object: each waits for the frame
+// event's tick, then is grabbed.
 class CInFrameStream : public InFrameStream {
  public:
   CInFrameStream(plat::AutoResetEvent* frameEvent, CCapture* capture, ICodecSession* session);
   std::int32_t GetFrame(FramePicture* picture, FrameEncodeParams* params) override;
+  void setFrameRate(std::int32_t rate) { frameRate_ = rate; }
 
   // Longest wait for a tick. The timer sets the event every period; should
   // it fail, the thread still comes round to check its run flag.

@@ -4,11 +4,15 @@
 // picture) and decoded on their own at the new size.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
+#include <random>
 
 #include "fault_support.h"
 #include "media/resolution_table.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
 #include "tdwire.h"
 
 namespace {
@@ -63,6 +67,60 @@ TEST(ParameterChanges, TwentyInARowEachDecodableAtItsNewSize) {
   EXPECT_EQ(fresh, 20);
   EXPECT_EQ(fault::CountEvents(log, SELECT_THREAD_EVENT_START_ENC, 0), 1);
   EXPECT_EQ(fault::CountEvents(log, SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_CLOSE), 0);
+}
+
+// Frame-rate changes sent at random moments of a run's period: each new run
+// ticks at the rate of its own record, never at the one before.
+TEST(ParameterChanges, EachRunTicksAtTheRateOfItsRecord) {
+  const char* address = "127.0.83.11";
+  FakeDevice dev(address);
+  fault::OwnedSession session;
+  TDSdkHandle h = session.h;
+  fault::CaptureWholeScreen(h);
+  EventLog log;
+  fault::DisconnectAtEnd disconnect(h);
+  fault::PairWith(h, dev, address, log);
+  ASSERT_FALSE(HasFatalFailure());
+  fault::StartEncoding(h, dev, log, fault::ParamsRecord(0, 10, 1, 200000, 66));
+  ASSERT_FALSE(HasFatalFailure());
+
+  std::mt19937 random(std::random_device{}());
+  const std::uint32_t kRates[] = {25, 8, 20, 6, 30, 12};
+  std::uint32_t previous = 10;
+  int matched = 0, runs = 0;
+  for (int i = 0; i < 12; ++i) {
+    const std::uint32_t fps = kRates[i % 6];
+    // Somewhere inside the period of the run under way.
+    int delayUs = std::uniform_int_distribution<int>(0, static_cast<int>(1000000 / previous))(random);
+    plat::sleepMs(delayUs / 1000);
+    // A divisor of 2 lets rates up to 30 through the 15-per-divisor limit.
+    ASSERT_TRUE(dev.sendFrame(TDMSG_START_ENCODING_ACK, fault::ParamsRecord(0, fps, 2, 200000, 66)));
+    Frame f;
+    ASSERT_TRUE(fault::NextRunStart(dev, f));
+    // Ends of pictures: the rate is timed over six whole periods, from the
+    // second picture on (the first may answer a tick left over from the run
+    // before).
+    std::int64_t first = 0, last = 0;
+    int ends = 0;
+    while (ends < 8) {
+      if ((f.payload[1] & TD_RTP_MARKER) != 0) {
+        last = plat::monotonicUs();
+        if (++ends == 2) first = last;
+      }
+      if (ends < 8) {
+        ASSERT_TRUE(fault::NextMedia(dev, f));
+      }
+    }
+    double measured = 6 / ((last - first) / 1e6);
+    bool ok = std::fabs(measured - fps) <= 0.2 * fps;
+    std::printf("rate change %d: %u -> %u fps (after %d ms), measured %.1f\n", i, previous, fps, delayUs / 1000,
+                measured);
+    EXPECT_TRUE(ok) << "asked " << fps << ", measured " << measured << ", previous " << previous;
+    matched += ok;
+    ++runs;
+    previous = fps;
+  }
+  std::printf("rate changes: %d of %d runs ticked at their own record's rate\n", matched, runs);
 }
 
 }  // namespace
