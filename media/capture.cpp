@@ -53,23 +53,31 @@ void CCapture::CaptureFrame() {
   if (width <= 0 || height <= 0) return;
 
   const plat::ScreenRect grab{left, top, left + width, top + height};
-  plat::GrabResult result = plat::GrabResult::Unsuitable;
-  if (route_ == Route::Direct && width <= kDirectMaxWidth) {
-    plat::XrgbImage image;
-    result = grabber_.GrabXrgb(grab, &image);
-    if (result == plat::GrabResult::Ok) ConvertXrgb(image);
-  }
-  if (result == plat::GrabResult::Unsuitable) {
-    result = grabber_.Grab(grab);
-    if (result == plat::GrabResult::Ok && !ConvertPacked()) return;
-  }
-  if (result == plat::GrabResult::NoDisplay) {
-    if (!noDisplayLogged.exchange(true)) {
-      qInfo() << "CCapture::CaptureFrame" << __LINE__ << "no display to capture, frames keep their last picture";
+  // Nothing drawn on the area since the last grab (a still screen): the
+  // full-size planes still hold it, so grabbing and converting are skipped.
+  const bool still = fullHeld_ && grabber_.Unchanged(grab);
+  if (!still) {
+    fullHeld_ = false;
+    plat::GrabResult result = plat::GrabResult::Unsuitable;
+    if (route_ == Route::Direct && width <= kDirectMaxWidth) {
+      plat::XrgbImage image;
+      result = grabber_.GrabXrgb(grab, &image);
+      if (result == plat::GrabResult::Ok) ConvertXrgb(image);
     }
-    return;
+    if (result == plat::GrabResult::Unsuitable) {
+      result = grabber_.Grab(grab);
+      if (result == plat::GrabResult::Ok && !ConvertPacked()) return;
+    }
+    if (result == plat::GrabResult::NoDisplay) {
+      if (!noDisplayLogged.exchange(true)) {
+        qInfo() << "CCapture::CaptureFrame" << __LINE__ << "no display to capture, frames keep their last picture";
+      }
+      return;
+    }
+    if (result != plat::GrabResult::Ok) return;
+    fullHeld_ = true;
+    ++grabs_;
   }
-  if (result != plat::GrabResult::Ok) return;
   const std::int32_t w = grab_.width;
   const std::int32_t h = grab_.height;
 
@@ -78,6 +86,7 @@ void CCapture::CaptureFrame() {
       static_cast<std::int64_t>(out.width) * out.height > kMaxPixels) {
     return;  // no size the scaled planes can hold: they keep the last frame
   }
+  if (still && out.width == frame_.width && out.height == frame_.height) return;  // the planes hold it already
   ScaleI420(&scaler_, w, h, w, w / 2, fullY_, fullU_, fullV_, out.width, out.height, out.width, out.width / 2,
             scaledY_, scaledU_, scaledV_);
   frame_ = out;

@@ -43,8 +43,13 @@ class CCapture {
   // size and scales it to the output size. When it returns, the scaled
   // planes hold the new frame, or still the previous one if there was
   // nothing to grab (empty area, no display, failed grab, no valid output
-  // size). Codec thread only.
+  // size). When the display reports nothing drawn on the area since the
+  // last grab, the planes are kept as they are and nothing is grabbed.
+  // Codec thread only.
   void CaptureFrame();
+
+  // Grabs made so far (frames whose screen had not changed are not counted).
+  std::int64_t grabCount() const { return grabs_; }
 
   CaptureRect area();
 
@@ -89,6 +94,8 @@ class CCapture {
   const Route route_;
   Size grab_{0, 0};
   Size frame_{0, 0};
+  bool fullHeld_ = false;  // the full-size planes hold the grabber's last good grab
+  std::int64_t grabs_ = 0;
 
   alignas(64) std::uint8_t fullY_[kMaxPixels];
   alignas(64) std::uint8_t fullU_[kMaxPixels / 4];

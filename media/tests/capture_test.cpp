@@ -192,6 +192,73 @@ TEST_F(CaptureTest, PointerIsDrawnWithItsHotSpotOnThePointerAndNotWhenHidden) {
   ExpectPlanes(*c, Expect(area, {320, 240}));
 }
 
+// A still screen is not grabbed again; whatever changes the picture is:
+// drawing inside the area, the pointer moving over it, another area.
+TEST_F(CaptureTest, StillScreenIsKeptAndEveryChangeIsGrabbed) {
+  auto c = std::make_unique<CCapture>();
+  const CaptureRect area{256, 128, 576, 368};
+  SetArea(c.get(), area);
+  c->setOutputSize(320, 240);
+  c->CaptureFrame();
+  ExpectPlanes(*c, Expect(area, {320, 240}));
+  const std::int64_t first = c->grabCount();
+  EXPECT_EQ(first, 1);
+  for (int i = 0; i < 3; ++i) c->CaptureFrame();
+  EXPECT_EQ(c->grabCount(), first);
+
+  // Drawn elsewhere on the screen: still nothing to grab.
+  ASSERT_TRUE(plat_test::FillRect(1200, 700, 50, 50, 0x00ff00));
+  c->CaptureFrame();
+  EXPECT_EQ(c->grabCount(), first);
+
+  // Drawn inside: grabbed once, and the planes show it.
+  ASSERT_TRUE(plat_test::FillRect(300, 200, 8, 8, 0xff0000));
+  c->CaptureFrame();
+  const RedSquare drawn{300, 200, 8};
+  ExpectPlanes(*c, Expect(area, {320, 240}, &drawn));
+  EXPECT_EQ(c->grabCount(), first + 1);
+  c->CaptureFrame();
+  EXPECT_EQ(c->grabCount(), first + 1);
+
+  // A new output size is scaled from the kept picture without a grab.
+  c->setOutputSize(160, 120);
+  c->CaptureFrame();
+  ExpectPlanes(*c, Expect(area, {160, 120}, &drawn));
+  EXPECT_EQ(c->grabCount(), first + 1);
+  ASSERT_TRUE(plat_test::PaintPattern());
+  c->CaptureFrame();
+  ExpectPlanes(*c, Expect(area, {160, 120}));
+
+  // The pointer appearing and moving are grabbed; the server may report
+  // its new image once more, then the picture settles again.
+  std::int64_t before = c->grabCount();
+  ASSERT_TRUE(plat_test::SetSquareCursor(8, 8, 0, 0, true));
+  c->CaptureFrame();
+  EXPECT_GT(c->grabCount(), before);
+  before = c->grabCount();
+  ASSERT_TRUE(plat_test::WarpPointer(400, 250));
+  c->CaptureFrame();
+  const RedSquare pointer{400, 250, 8};
+  ExpectPlanes(*c, Expect(area, {160, 120}, &pointer));
+  EXPECT_EQ(c->grabCount(), before + 1);
+  c->CaptureFrame();
+  const std::int64_t settled = c->grabCount();
+  for (int i = 0; i < 3; ++i) c->CaptureFrame();
+  EXPECT_EQ(c->grabCount(), settled);
+  ASSERT_TRUE(plat_test::WarpPointer(420, 270));
+  c->CaptureFrame();
+  const RedSquare moved{420, 270, 8};
+  ExpectPlanes(*c, Expect(area, {160, 120}, &moved));
+  EXPECT_EQ(c->grabCount(), settled + 1);
+
+  // Another area is grabbed.
+  const CaptureRect other{0, 0, 320, 240};
+  SetArea(c.get(), other);
+  c->CaptureFrame();
+  ExpectPlanes(*c, Expect(other, {160, 120}));
+  EXPECT_EQ(c->grabCount(), settled + 2);
+}
+
 TEST_F(CaptureTest, NothingToGrabOrNoOutputSizeLeavesTheScaledPlanes) {
   auto c = std::make_unique<CCapture>();
   SetArea(c.get(), {0, 0, 640, 360});

@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -123,6 +124,8 @@ struct ScreenGrabber::Impl {
 
   GrabResult Grab(const ScreenRect& area, bool withCursor);
   GrabResult GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor);
+  bool Unchanged(const ScreenRect& area, bool withCursor);
+  void Remember(const ScreenRect& area, bool withCursor);
   GrabResult Prepare(const ScreenRect& area);
   void ReleaseHeld();
 
@@ -162,6 +165,18 @@ struct ScreenGrabber::Impl {
   int rootHeight = 0;
   bool haveFixes = false;
   int fixesEventBase = 0;
+
+  // What the server reports as redrawn since it was last asked, and what
+  // the last good grab showed: its area, and where the pointer was drawn.
+  bool haveDamage = false;
+  Damage damage = 0;
+  XserverRegion damaged = 0;
+  bool remembered = false;
+  ScreenRect rememberedArea{0, 0, 0, 0};
+  bool rememberedCursor = false;
+  bool pointerDrawn = false;
+  int pointerX = 0;
+  int pointerY = 0;
   XShmSegmentInfo shm{};
   XImage* shmImage = nullptr;
   // A GetImage image lent out by GrabXrgb, freed at the next grab.
@@ -190,6 +205,15 @@ bool ScreenGrabber::Impl::Connect() {
     XFixesQueryVersion(dpy, &major, &minor);
     XFixesSelectCursorInput(dpy, root, XFixesDisplayCursorNotifyMask);
   }
+  // Damage to the root window covers drawing into every window on it.
+  int damageEventBase = 0;
+  haveDamage = haveFixes && XDamageQueryExtension(dpy, &damageEventBase, &errorBase);
+  if (haveDamage) {
+    damage = XDamageCreate(dpy, root, XDamageReportNonEmpty);
+    damaged = XFixesCreateRegion(dpy, nullptr, 0);
+    XDamageSubtract(dpy, damage, None, None);  // a new object counts the whole window as drawn
+  }
+  remembered = false;
   cursorStale = true;
   if (wanted == GrabMethod::GetImage) {
     inUse = GrabMethod::GetImage;
@@ -202,8 +226,10 @@ bool ScreenGrabber::Impl::Connect() {
 
 void ScreenGrabber::Impl::Disconnect() {
   DestroyShmImage();
-  conn.reset();
+  conn.reset();  // the server frees the damage object and region with the connection
   dpy = nullptr;
+  haveDamage = false;
+  remembered = false;
   inUse = wanted;
 }
 
@@ -224,9 +250,12 @@ void ScreenGrabber::Impl::DrainEvents() {
     if (event.type == ConfigureNotify && event.xconfigure.window == root) {
       rootWidth = event.xconfigure.width;
       rootHeight = event.xconfigure.height;
+      remembered = false;
     } else if (haveFixes && event.type == fixesEventBase + XFixesCursorNotify) {
       cursorStale = true;
+      remembered = false;  // a new pointer image is a change on the screen
     }
+    // Damage notices only wake a reader; Unchanged asks for the region itself.
   }
 }
 
@@ -354,6 +383,7 @@ void ScreenGrabber::Impl::RefreshCursor() {
 }
 
 void ScreenGrabber::Impl::DrawCursor(const ScreenRect& area, const PixelRows& rows) {
+  pointerDrawn = false;
   if (!haveFixes) return;
   if (cursorStale) RefreshCursor();
   if (cursorWidth == 0) return;
@@ -363,6 +393,9 @@ void ScreenGrabber::Impl::DrawCursor(const ScreenRect& area, const PixelRows& ro
   if (!XQueryPointer(dpy, root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask)) {
     return;  // the pointer is on another screen
   }
+  pointerDrawn = true;
+  pointerX = rootX;
+  pointerY = rootY;
   // The hot spot lands on the pointer's position.
   std::int64_t originX = static_cast<std::int64_t>(rootX) - cursorHotX - area.left;
   std::int64_t originY = static_cast<std::int64_t>(rootY) - cursorHotY - area.top;
@@ -433,6 +466,7 @@ GrabResult ScreenGrabber::Impl::GrabXrgb(const ScreenRect& area, XrgbImage* imag
   std::uint8_t* pixels = reinterpret_cast<std::uint8_t*>(img->data);
   if (withCursor) DrawCursor(area, PixelRows{pixels, img->bytes_per_line, 4, width, height});
   *image = XrgbImage{pixels, img->bytes_per_line, width, height};
+  Remember(area, withCursor);
   return GrabResult::Ok;
 }
 
@@ -476,7 +510,46 @@ GrabResult ScreenGrabber::Impl::Grab(const ScreenRect& area, bool withCursor) {
   }
   WritePackedHeader(packed.get(), static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), rowBytes);
   if (withCursor) DrawCursor(area, PixelRows{pixels + (height - 1) * rowBytes, -rowBytes, 3, width, height});
+  Remember(area, withCursor);
   return GrabResult::Ok;
+}
+
+void ScreenGrabber::Impl::Remember(const ScreenRect& area, bool withCursor) {
+  remembered = true;
+  rememberedArea = area;
+  rememberedCursor = withCursor;
+}
+
+bool ScreenGrabber::Impl::Unchanged(const ScreenRect& area, bool withCursor) {
+  if (!conn || !haveDamage) return false;
+  DrainEvents();
+  if (conn->dead()) return false;
+  // Takes all damage reported so far, whatever the answer: what is drawn
+  // from now on counts against the grab that follows.
+  XDamageSubtract(dpy, damage, None, damaged);
+  int count = 0;
+  XRectangle bounds;
+  XRectangle* rects = XFixesFetchRegionAndBounds(dpy, damaged, &count, &bounds);
+  bool touched = false;
+  for (int i = 0; i < count && !touched; ++i) {
+    const XRectangle& r = rects[i];
+    touched = r.x < area.right && r.x + r.width > area.left && r.y < area.bottom && r.y + r.height > area.top;
+  }
+  if (rects != nullptr) XFree(rects);
+  if (conn->dead() || touched || !remembered || withCursor != rememberedCursor) return false;
+  if (area.left != rememberedArea.left || area.top != rememberedArea.top || area.right != rememberedArea.right ||
+      area.bottom != rememberedArea.bottom) {
+    return false;
+  }
+  if (withCursor && cursorWidth > 0) {
+    // The pointer is drawn into the picture: moving it is a change.
+    Window rootReturn, child;
+    int rootX, rootY, winX, winY;
+    unsigned int mask;
+    bool onScreen = XQueryPointer(dpy, root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask);
+    if (onScreen != pointerDrawn || (onScreen && (rootX != pointerX || rootY != pointerY))) return false;
+  }
+  return true;
 }
 
 ScreenGrabber::ScreenGrabber(std::int64_t capacityPixels, GrabMethod method)
@@ -487,6 +560,7 @@ GrabResult ScreenGrabber::Grab(const ScreenRect& area, bool withCursor) { return
 GrabResult ScreenGrabber::GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor) {
   return impl_->GrabXrgb(area, image, withCursor);
 }
+bool ScreenGrabber::Unchanged(const ScreenRect& area, bool withCursor) { return impl_->Unchanged(area, withCursor); }
 
 void PackXrgbRow(const std::uint8_t* src, std::uint8_t* dst, std::int32_t count) { PackRowXrgb32(src, dst, count); }
 const std::uint8_t* ScreenGrabber::packed() const { return impl_->packed.get(); }

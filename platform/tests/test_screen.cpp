@@ -43,6 +43,20 @@ bool PaintPattern() {
   return true;
 }
 
+bool FillRect(int x, int y, int width, int height, unsigned long rgb) {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (dpy == nullptr) return false;
+  Window root = DefaultRootWindow(dpy);
+  GC gc = XCreateGC(dpy, root, 0, nullptr);
+  XSetSubwindowMode(dpy, gc, IncludeInferiors);
+  XSetForeground(dpy, gc, rgb);
+  XFillRectangle(dpy, root, gc, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height));
+  XFreeGC(dpy, gc);
+  XSync(dpy, False);
+  XCloseDisplay(dpy);
+  return true;
+}
+
 namespace {
 
 // The server cannot report the image of a pointer whose creator has

@@ -18,6 +18,9 @@ inline void PatternBgr(int x, int y, std::uint8_t bgr[3]) {
 // Paints the whole root window with the test picture.
 bool PaintPattern();
 
+// Fills a rectangle of the root window with one colour, 0xRRGGBB.
+bool FillRect(int x, int y, int width, int height, unsigned long rgb);
+
 // Gives the root window a width x height pointer image with its hot spot at
 // (hotX, hotY): opaque pure red when visible, fully transparent otherwise.
 bool SetSquareCursor(int width, int height, int hotX, int hotY, bool visible);

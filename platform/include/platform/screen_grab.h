@@ -82,6 +82,15 @@ class ScreenGrabber {
   // server's pixels are not 32-bit XRGB; Grab serves those.
   GrabResult GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor = true);
 
+  // True when a grab of area now would give what the last good grab gave:
+  // that grab was of the same area (and pointer choice), the server has
+  // reported nothing drawn inside it since, the screen kept its size and
+  // the pointer neither moved nor changed its image. False whenever that
+  // cannot be known (no display, a server without damage reports). Each
+  // call takes the damage reported so far, so call it right before the grab
+  // it may save.
+  bool Unchanged(const ScreenRect& area, bool withCursor = true);
+
   // The packed bitmap; holds a whole frame only after a grab that gave Ok.
   const std::uint8_t* packed() const;
 
