@@ -40,33 +40,86 @@ CCapture::Size CCapture::outputSize() {
   return Size{dstWidth_, dstHeight_};
 }
 
-void CCapture::CaptureFrame() {
+bool CCapture::GrabArea(plat::ScreenRect* out) {
   CaptureRect rect = area();
-  if (rect.right <= rect.left || rect.bottom <= rect.top) return;
-
+  if (rect.right <= rect.left || rect.bottom <= rect.top) return false;
   // An area reaching left of or above the screen is grabbed from the
   // screen's edge, at the size that remains (kept a multiple of 4).
   std::int32_t left = std::max(rect.left, 0);
   std::int32_t top = std::max(rect.top, 0);
   std::int32_t width = static_cast<std::int32_t>(static_cast<std::uint32_t>(rect.right - left) & ~3u);
   std::int32_t height = static_cast<std::int32_t>(static_cast<std::uint32_t>(rect.bottom - top) & ~3u);
-  if (width <= 0 || height <= 0) return;
+  if (width <= 0 || height <= 0) return false;
+  *out = plat::ScreenRect{left, top, left + width, top + height};
+  return true;
+}
 
-  const plat::ScreenRect grab{left, top, left + width, top + height};
+plat::ScreenChange CCapture::Look(const plat::ScreenRect& grab) {
+  if (!fullHeld_) return plat::ScreenChange::Whole;
+  plat::ScreenRect dirty{};
+  const plat::ScreenChange seen = grabber_.Changes(grab, &dirty);
+  // What was seen stays owed until a grab takes it: the grabber has
+  // forgotten it once it told.
+  if (seen == plat::ScreenChange::Whole || pending_ == plat::ScreenChange::Whole) {
+    pending_ = plat::ScreenChange::Whole;
+  } else if (seen == plat::ScreenChange::Part) {
+    pendingBox_ = pending_ == plat::ScreenChange::Part
+                      ? plat::ScreenRect{std::min(pendingBox_.left, dirty.left), std::min(pendingBox_.top, dirty.top),
+                                         std::max(pendingBox_.right, dirty.right),
+                                         std::max(pendingBox_.bottom, dirty.bottom)}
+                      : dirty;
+    pending_ = plat::ScreenChange::Part;
+  }
+  return pending_;
+}
+
+bool CCapture::WaitForChange(std::int64_t untilUs) {
+  plat::ScreenRect grab;
+  if (!GrabArea(&grab)) return false;
+  for (;;) {
+    if (Look(grab) != plat::ScreenChange::Unchanged) return true;
+    if (!grabber_.WaitForDrawing(untilUs)) return false;
+  }
+}
+
+void CCapture::CaptureFrame() {
+  plat::ScreenRect grab;
+  if (!GrabArea(&grab)) return;
+  const std::int32_t width = grab.right - grab.left;
+  const std::int32_t height = grab.bottom - grab.top;
+
   // Nothing drawn on the area since the last grab (a still screen): the
   // full-size planes still hold it, so grabbing and converting are skipped.
-  const bool still = fullHeld_ && grabber_.Unchanged(grab);
+  // Drawing in a band of it: only those rows are grabbed and converted.
+  const plat::ScreenChange change = Look(grab);
+  const bool still = change == plat::ScreenChange::Unchanged;
   if (!still) {
     fullHeld_ = false;
     plat::GrabResult result = plat::GrabResult::Unsuitable;
     if (route_ == Route::Direct && width <= kDirectMaxWidth) {
+      // Rows [y0, y1) of the area, in whole row pairs for the chroma.
+      std::int32_t y0 = 0, y1 = height;
+      if (change == plat::ScreenChange::Part && grab_.width == width && grab_.height == height) {
+        y0 = (pendingBox_.top - grab.top) & ~1;
+        y1 = std::min(height, (pendingBox_.bottom - grab.top + 1) & ~1);
+        if (2 * (y1 - y0) > height) y0 = 0, y1 = height;  // most of it: as cheap whole
+      }
       plat::XrgbImage image;
-      result = grabber_.GrabXrgb(grab, &image);
-      if (result == plat::GrabResult::Ok) ConvertXrgb(image);
+      result = grabber_.GrabXrgb(plat::ScreenRect{grab.left, grab.top + y0, grab.right, grab.top + y1}, &image);
+      if (result == plat::GrabResult::Ok) {
+        ConvertXrgb(image, y0);
+        grab_ = Size{width, height};
+        ++grabs_;
+        if (y1 - y0 < height) {
+          grabber_.Completed(grab);
+          ++bandGrabs_;
+        }
+      }
     }
     if (result == plat::GrabResult::Unsuitable) {
       result = grabber_.Grab(grab);
       if (result == plat::GrabResult::Ok && !ConvertPacked()) return;
+      if (result == plat::GrabResult::Ok) ++grabs_;
     }
     if (result == plat::GrabResult::NoDisplay) {
       if (!noDisplayLogged.exchange(true)) {
@@ -76,7 +129,7 @@ void CCapture::CaptureFrame() {
     }
     if (result != plat::GrabResult::Ok) return;
     fullHeld_ = true;
-    ++grabs_;
+    pending_ = plat::ScreenChange::Unchanged;
   }
   const std::int32_t w = grab_.width;
   const std::int32_t h = grab_.height;
@@ -95,18 +148,20 @@ void CCapture::CaptureFrame() {
 // The server's rows, top-down, packed a band at a time into a buffer that
 // stays in cache and converted from there: the same bytes as converting the
 // whole packed bitmap, without writing and reading it back through memory.
-void CCapture::ConvertXrgb(const plat::XrgbImage& image) {
+void CCapture::ConvertXrgb(const plat::XrgbImage& image, std::int32_t firstRow) {
   const std::int32_t w = image.width;
-  const std::int32_t h = image.height;  // a multiple of 4: bands keep whole row pairs
+  const std::int32_t h = image.height;  // even: bands keep whole row pairs
+  std::uint8_t* const planeY = fullY_ + static_cast<std::int64_t>(firstRow) * w;
+  std::uint8_t* const planeU = fullU_ + static_cast<std::int64_t>(firstRow / 2) * (w / 2);
+  std::uint8_t* const planeV = fullV_ + static_cast<std::int64_t>(firstRow / 2) * (w / 2);
   for (std::int32_t y = 0; y < h; y += kDirectRows) {
     const std::int32_t rows = std::min(kDirectRows, h - y);
     for (std::int32_t r = 0; r < rows; ++r) {
       plat::PackXrgbRow(image.pixels + (y + r) * image.stride, rowBand_ + static_cast<std::int64_t>(r) * 3 * w, w);
     }
-    Rgb24ToI420(rowBand_, fullY_ + static_cast<std::int64_t>(y) * w, fullU_ + static_cast<std::int64_t>(y / 2) * (w / 2),
-                fullV_ + static_cast<std::int64_t>(y / 2) * (w / 2), w, rows, w, w / 2, 3 * w, false);
+    Rgb24ToI420(rowBand_, planeY + static_cast<std::int64_t>(y) * w, planeU + static_cast<std::int64_t>(y / 2) * (w / 2),
+                planeV + static_cast<std::int64_t>(y / 2) * (w / 2), w, rows, w, w / 2, 3 * w, false);
   }
-  grab_ = Size{w, h};
 }
 
 bool CCapture::ConvertPacked() {

@@ -48,8 +48,17 @@ class CCapture {
   // Codec thread only.
   void CaptureFrame();
 
-  // Grabs made so far (frames whose screen had not changed are not counted).
+  // Waits until something is drawn on the area since the last grab, or
+  // until the monotonic clock reaches untilUs. True when there is a change
+  // for the next CaptureFrame to take (at once when nothing is kept yet);
+  // false on time-out or where drawing cannot be seen. A moving pointer is
+  // noticed by CaptureFrame, not here.
+  bool WaitForChange(std::int64_t untilUs);
+
+  // Grabs made so far (frames whose screen had not changed take none), and
+  // how many of them took only the band of rows that had changed.
   std::int64_t grabCount() const { return grabs_; }
+  std::int64_t bandGrabCount() const { return bandGrabs_; }
 
   CaptureRect area();
 
@@ -81,7 +90,9 @@ class CCapture {
   static constexpr std::int32_t kDirectMaxWidth = 4096;
   static constexpr std::int32_t kDirectRows = 16;  // rows packed per conversion call
 
-  void ConvertXrgb(const plat::XrgbImage& image);
+  bool GrabArea(plat::ScreenRect* out);
+  plat::ScreenChange Look(const plat::ScreenRect& grab);
+  void ConvertXrgb(const plat::XrgbImage& image, std::int32_t firstRow);
   bool ConvertPacked();
 
   ScalerContext scaler_;
@@ -95,7 +106,11 @@ class CCapture {
   Size grab_{0, 0};
   Size frame_{0, 0};
   bool fullHeld_ = false;  // the full-size planes hold the grabber's last good grab
+  // Drawing seen since that grab and not yet grabbed: none, a box, or all.
+  plat::ScreenChange pending_ = plat::ScreenChange::Unchanged;
+  plat::ScreenRect pendingBox_{0, 0, 0, 0};
   std::int64_t grabs_ = 0;
+  std::int64_t bandGrabs_ = 0;
 
   alignas(64) std::uint8_t fullY_[kMaxPixels];
   alignas(64) std::uint8_t fullU_[kMaxPixels / 4];

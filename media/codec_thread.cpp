@@ -1,9 +1,11 @@
 #include "media/codec_thread.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "media/capture.h"
 #include "media/resolution_table.h"
+#include "platform/clock.h"
 #include "platform/thread.h"
 #include "platform/timer.h"
 #include "tdwire.h"
@@ -13,6 +15,9 @@ namespace {
 constexpr int kIdlePollMs = 500;
 constexpr int kInRunPollMs = 40;
 constexpr std::int32_t kFirstFrameRate = 5;
+// Time left before the next tick when a held picture goes out regardless:
+// enough to encode and send a still picture.
+constexpr std::int64_t kHoldMarginUs = 5000;
 
 // Sleeps up to ms, returning early once the thread is told to stop.
 void IdleWait(ICodecSession& s, int ms) {
@@ -56,9 +61,16 @@ std::int32_t CInFrameStream::GetFrame(FramePicture* picture, FrameEncodeParams* 
   // The tick first, then the grab: the picture is as fresh as it can be
   // when it is encoded, not one period old.
   frameEvent_->wait(tickTimeoutMs);
+  const std::int64_t tickUs = plat::monotonicUs();
   if (!session_->codecRunning() || !session_->isEncoding()) return 1;
   // A new record ends the run at this tick; nothing is grabbed for it.
   if (session_->paramsChanged()) return 0;
+  // On a still screen this tick's picture would repeat the last one: it is
+  // held back until something is drawn or the period is nearly over, so
+  // that a change goes out as soon as it is drawn instead of at the next
+  // tick. Still one picture a tick.
+  const std::int64_t periodUs = 1000000 / frameRate_;
+  capture_->WaitForChange(tickUs + periodUs - std::max<std::int64_t>(kHoldMarginUs, periodUs / 5));
   capture_->CaptureFrame();
   EncodingParams p = session_->copyEncodingParams();
   std::int32_t width = 0, height = 0;

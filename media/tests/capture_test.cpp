@@ -14,6 +14,8 @@
 
 #include "media/capture.h"
 #include "media/scaler.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
 #include "test_screen.h"
 #include "test_x_server.h"
 
@@ -206,28 +208,49 @@ TEST_F(CaptureTest, StillScreenIsKeptAndEveryChangeIsGrabbed) {
   for (int i = 0; i < 3; ++i) c->CaptureFrame();
   EXPECT_EQ(c->grabCount(), first);
 
-  // Drawn elsewhere on the screen: still nothing to grab.
+  // Drawn elsewhere on the screen: still nothing to grab, and a wait for a
+  // change runs to its end.
   ASSERT_TRUE(plat_test::FillRect(1200, 700, 50, 50, 0x00ff00));
+  std::int64_t t0 = plat::monotonicUs();
+  EXPECT_FALSE(c->WaitForChange(t0 + 60000));
+  EXPECT_GE(plat::monotonicUs() - t0, 55000);
   c->CaptureFrame();
   EXPECT_EQ(c->grabCount(), first);
 
-  // Drawn inside: grabbed once, and the planes show it.
-  ASSERT_TRUE(plat_test::FillRect(300, 200, 8, 8, 0xff0000));
+  // Drawing inside ends a wait as it happens.
+  std::thread painter([] {
+    plat::sleepMs(30);
+    plat_test::FillRect(400, 300, 4, 4, 0x0000ff);
+  });
+  t0 = plat::monotonicUs();
+  EXPECT_TRUE(c->WaitForChange(t0 + 2000000));
+  EXPECT_LT(plat::monotonicUs() - t0, 1000000);
+  painter.join();
+  ASSERT_TRUE(plat_test::PaintPattern());
   c->CaptureFrame();
-  const RedSquare drawn{300, 200, 8};
+  ExpectPlanes(*c, Expect(area, {320, 240}));
+  const std::int64_t repainted = c->grabCount();
+
+  // Drawn inside: only its band of rows is grabbed, once, and the planes
+  // are what a whole grab would give.
+  ASSERT_TRUE(plat_test::FillRect(300, 201, 8, 8, 0xff0000));
+  c->CaptureFrame();
+  const RedSquare drawn{300, 201, 8};
   ExpectPlanes(*c, Expect(area, {320, 240}, &drawn));
-  EXPECT_EQ(c->grabCount(), first + 1);
+  EXPECT_EQ(c->grabCount(), repainted + 1);
+  EXPECT_EQ(c->bandGrabCount(), 1);
   c->CaptureFrame();
-  EXPECT_EQ(c->grabCount(), first + 1);
+  EXPECT_EQ(c->grabCount(), repainted + 1);
 
   // A new output size is scaled from the kept picture without a grab.
   c->setOutputSize(160, 120);
   c->CaptureFrame();
   ExpectPlanes(*c, Expect(area, {160, 120}, &drawn));
-  EXPECT_EQ(c->grabCount(), first + 1);
+  EXPECT_EQ(c->grabCount(), repainted + 1);
   ASSERT_TRUE(plat_test::PaintPattern());
   c->CaptureFrame();
   ExpectPlanes(*c, Expect(area, {160, 120}));
+  EXPECT_EQ(c->bandGrabCount(), 1);
 
   // The pointer appearing and moving are grabbed; the server may report
   // its new image once more, then the picture settles again.

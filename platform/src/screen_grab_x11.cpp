@@ -6,6 +6,7 @@
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <sys/ipc.h>
+#include <poll.h>
 #include <sys/shm.h>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -124,7 +125,8 @@ struct ScreenGrabber::Impl {
 
   GrabResult Grab(const ScreenRect& area, bool withCursor);
   GrabResult GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor);
-  bool Unchanged(const ScreenRect& area, bool withCursor);
+  ScreenChange Changes(const ScreenRect& area, ScreenRect* dirty, bool withCursor);
+  bool WaitForDrawing(std::int64_t untilUs);
   void Remember(const ScreenRect& area, bool withCursor);
   GrabResult Prepare(const ScreenRect& area);
   void ReleaseHeld();
@@ -169,6 +171,8 @@ struct ScreenGrabber::Impl {
   // What the server reports as redrawn since it was last asked, and what
   // the last good grab showed: its area, and where the pointer was drawn.
   bool haveDamage = false;
+  int damageEventBase = 0;
+  bool drawn = false;  // a damage notice came since the last look at the region
   Damage damage = 0;
   XserverRegion damaged = 0;
   bool remembered = false;
@@ -206,7 +210,6 @@ bool ScreenGrabber::Impl::Connect() {
     XFixesSelectCursorInput(dpy, root, XFixesDisplayCursorNotifyMask);
   }
   // Damage to the root window covers drawing into every window on it.
-  int damageEventBase = 0;
   haveDamage = haveFixes && XDamageQueryExtension(dpy, &damageEventBase, &errorBase);
   if (haveDamage) {
     damage = XDamageCreate(dpy, root, XDamageReportNonEmpty);
@@ -254,8 +257,9 @@ void ScreenGrabber::Impl::DrainEvents() {
     } else if (haveFixes && event.type == fixesEventBase + XFixesCursorNotify) {
       cursorStale = true;
       remembered = false;  // a new pointer image is a change on the screen
+    } else if (haveDamage && event.type == damageEventBase + XDamageNotify) {
+      drawn = true;  // what was drawn, and where, Changes asks for itself
     }
-    // Damage notices only wake a reader; Unchanged asks for the region itself.
   }
 }
 
@@ -520,36 +524,62 @@ void ScreenGrabber::Impl::Remember(const ScreenRect& area, bool withCursor) {
   rememberedCursor = withCursor;
 }
 
-bool ScreenGrabber::Impl::Unchanged(const ScreenRect& area, bool withCursor) {
-  if (!conn || !haveDamage) return false;
+ScreenChange ScreenGrabber::Impl::Changes(const ScreenRect& area, ScreenRect* dirty, bool withCursor) {
+  if (!conn || !haveDamage) return ScreenChange::Whole;
   DrainEvents();
-  if (conn->dead()) return false;
-  // Takes all damage reported so far, whatever the answer: what is drawn
+  if (conn->dead()) return ScreenChange::Whole;
+  // Takes all drawing reported so far, whatever the answer: what is drawn
   // from now on counts against the grab that follows.
+  drawn = false;
   XDamageSubtract(dpy, damage, None, damaged);
   int count = 0;
   XRectangle bounds;
   XRectangle* rects = XFixesFetchRegionAndBounds(dpy, damaged, &count, &bounds);
-  bool touched = false;
-  for (int i = 0; i < count && !touched; ++i) {
+  ScreenRect box{area.right, area.bottom, area.left, area.top};  // empty
+  for (int i = 0; i < count; ++i) {
     const XRectangle& r = rects[i];
-    touched = r.x < area.right && r.x + r.width > area.left && r.y < area.bottom && r.y + r.height > area.top;
+    const std::int32_t left = std::max<std::int32_t>(r.x, area.left);
+    const std::int32_t top = std::max<std::int32_t>(r.y, area.top);
+    const std::int32_t right = std::min<std::int32_t>(r.x + r.width, area.right);
+    const std::int32_t bottom = std::min<std::int32_t>(r.y + r.height, area.bottom);
+    if (left >= right || top >= bottom) continue;
+    box = ScreenRect{std::min(box.left, left), std::min(box.top, top), std::max(box.right, right),
+                     std::max(box.bottom, bottom)};
   }
   if (rects != nullptr) XFree(rects);
-  if (conn->dead() || touched || !remembered || withCursor != rememberedCursor) return false;
+  const bool touched = box.left < box.right;
+  if (conn->dead() || !remembered || withCursor != rememberedCursor) return ScreenChange::Whole;
   if (area.left != rememberedArea.left || area.top != rememberedArea.top || area.right != rememberedArea.right ||
       area.bottom != rememberedArea.bottom) {
-    return false;
+    return ScreenChange::Whole;
   }
   if (withCursor && cursorWidth > 0) {
-    // The pointer is drawn into the picture: moving it is a change.
+    // The pointer is drawn into the picture: moving it changes the picture
+    // where it was and where it is.
     Window rootReturn, child;
     int rootX, rootY, winX, winY;
     unsigned int mask;
     bool onScreen = XQueryPointer(dpy, root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask);
-    if (onScreen != pointerDrawn || (onScreen && (rootX != pointerX || rootY != pointerY))) return false;
+    if (onScreen != pointerDrawn || (onScreen && (rootX != pointerX || rootY != pointerY))) {
+      return ScreenChange::Whole;
+    }
   }
-  return true;
+  if (!touched) return ScreenChange::Unchanged;
+  *dirty = box;
+  return ScreenChange::Part;
+}
+
+bool ScreenGrabber::Impl::WaitForDrawing(std::int64_t untilUs) {
+  if (!conn || !haveDamage) return false;
+  for (;;) {
+    DrainEvents();
+    if (conn->dead()) return false;
+    if (drawn) return true;
+    const std::int64_t left = untilUs - monotonicUs();
+    if (left <= 0) return false;
+    pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+    poll(&p, 1, static_cast<int>((left + 999) / 1000));
+  }
 }
 
 ScreenGrabber::ScreenGrabber(std::int64_t capacityPixels, GrabMethod method)
@@ -560,7 +590,11 @@ GrabResult ScreenGrabber::Grab(const ScreenRect& area, bool withCursor) { return
 GrabResult ScreenGrabber::GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor) {
   return impl_->GrabXrgb(area, image, withCursor);
 }
-bool ScreenGrabber::Unchanged(const ScreenRect& area, bool withCursor) { return impl_->Unchanged(area, withCursor); }
+ScreenChange ScreenGrabber::Changes(const ScreenRect& area, ScreenRect* dirty, bool withCursor) {
+  return impl_->Changes(area, dirty, withCursor);
+}
+void ScreenGrabber::Completed(const ScreenRect& area, bool withCursor) { impl_->Remember(area, withCursor); }
+bool ScreenGrabber::WaitForDrawing(std::int64_t untilUs) { return impl_->WaitForDrawing(untilUs); }
 
 void PackXrgbRow(const std::uint8_t* src, std::uint8_t* dst, std::int32_t count) { PackRowXrgb32(src, dst, count); }
 const std::uint8_t* ScreenGrabber::packed() const { return impl_->packed.get(); }

@@ -44,6 +44,8 @@ enum class GrabResult {
   Unsuitable,  // GrabXrgb only: this area or server needs Grab
 };
 
+enum class ScreenChange { Unchanged, Part, Whole };
+
 // The server's own pixels, read in place: top-down rows of 32-bit
 // little-endian words 0x00RRGGBB, so each pixel's bytes are blue, green,
 // red, unused.
@@ -82,14 +84,24 @@ class ScreenGrabber {
   // server's pixels are not 32-bit XRGB; Grab serves those.
   GrabResult GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor = true);
 
-  // True when a grab of area now would give what the last good grab gave:
-  // that grab was of the same area (and pointer choice), the server has
-  // reported nothing drawn inside it since, the screen kept its size and
-  // the pointer neither moved nor changed its image. False whenever that
-  // cannot be known (no display, a server without damage reports). Each
-  // call takes the damage reported so far, so call it right before the grab
-  // it may save.
-  bool Unchanged(const ScreenRect& area, bool withCursor = true);
+  // What a grab of area now would show that the last good grab of it did
+  // not. Unchanged: that grab was of the same area (and pointer choice), the
+  // server has reported nothing drawn inside it since, the screen kept its
+  // size and the pointer neither moved nor changed its image. Part: only
+  // drawing inside *dirty (within area); the rest is as it was. Whole:
+  // anything else, and whenever it cannot be known (no display, a server
+  // without damage reports). Each call takes the drawing reported so far,
+  // so call it right before the grab it may save or shrink.
+  ScreenChange Changes(const ScreenRect& area, ScreenRect* dirty, bool withCursor = true);
+
+  // After a grab of only the dirty part: the picture of area that the caller
+  // keeps is whole again, and later Changes are counted from it.
+  void Completed(const ScreenRect& area, bool withCursor = true);
+
+  // Waits until the server reports something drawn, or until the monotonic
+  // clock reaches untilUs. False on time-out and when drawing cannot be
+  // reported at all (then at once). Moving the pointer does not wake it.
+  bool WaitForDrawing(std::int64_t untilUs);
 
   // The packed bitmap; holds a whole frame only after a grab that gave Ok.
   const std::uint8_t* packed() const;
