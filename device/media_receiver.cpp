@@ -119,7 +119,9 @@ void MediaReceiver::onPicture(DecodedFrame& f, std::int64_t tag) {
     ++stamps_;
     // Both clocks are the same monotonic clock, cut to 32 bits of ms.
     const std::uint32_t ms = static_cast<std::uint32_t>(now / 1000) - stamp.drawMs;
-    if (ms < 0x80000000u) {  // else a stamp from the future: another clock
+    const bool repeat = options_.stampEvents && stamp.counter == lastStampCounter_;
+    lastStampCounter_ = stamp.counter;
+    if (ms < 0x80000000u && !repeat) {  // else a stamp from the future: another clock
       const double latency = ms;
       streamLatency_.add(latency);
       allLatency_.add(latency);

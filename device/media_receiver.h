@@ -93,6 +93,7 @@ class MediaReceiver : public MediaSink {
   mutable std::mutex statsLock_;
   StreamStats stats_{};  // under statsLock_
   std::uint64_t stamps_ = 0;
+  int lastStampCounter_ = -1;  // the pattern frame of the last stamped picture
   double latencyMedian_ = 0, latencyP95_ = 0;
 };
 

@@ -137,6 +137,8 @@ std::string deviceUsage() {
          "  --display            show the decoded pictures in a window (needs an X display)\n"
          "  --stamps             read the test pattern's time stamp from every picture and\n"
          "                       report latency (median/95th percentile)\n"
+         "  --stamp-events       with --stamps: count only the first picture showing each new\n"
+         "                       frame of the pattern (latency from a change on the screen)\n"
          "\n"
          "Scripted events, SECONDS counted from the start of each stream:\n"
          "  --idr-every SECONDS  ask for an intra picture every SECONDS\n"
@@ -171,6 +173,11 @@ ParseOutcome parseDeviceOptions(int argc, char** argv, DeviceOptions* o, std::st
     }
     if (arg == "--stamps") {
       o->readStamps = true;
+      continue;
+    }
+    if (arg == "--stamp-events") {
+      o->readStamps = true;
+      o->stampEvents = true;
       continue;
     }
     static const char* const kWithValue[] = {"--bind", "--password", "--reject", "--resolution",

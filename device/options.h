@@ -52,6 +52,8 @@ struct DeviceOptions {
   // Read the test pattern's stamp from every decoded picture and add
   // latency figures to the statistics.
   bool readStamps = false;
+  // Latency only from the first picture that shows each new pattern frame.
+  bool stampEvents = false;
   ScriptedEvents script;
   // Called on the device thread for every decoded picture.
   PictureObserver onPicture;

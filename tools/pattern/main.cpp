@@ -19,11 +19,14 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler
 extern "C" void onSignal(int) { interrupted = true; }
 
 const char* kUsage =
-    "usage: tandeo-pattern [--fps N] [--seconds S] [--static]\n"
+    "usage: tandeo-pattern [--fps N | --period-ms MS] [--stamp-fps N] [--seconds S] [--static]\n"
     "Covers the screen of DISPLAY with a moving test pattern; its top row of 64 cells\n"
     "stamps each frame with its number and the monotonic time it was drawn (ms).\n"
     "\n"
     "  --fps N       frames drawn a second, 1 to 1000 (default 60)\n"
+    "  --period-ms MS  one frame every MS milliseconds instead, 1 to 60000\n"
+    "  --stamp-fps N   between frames, redraw only the stamp row with the time,\n"
+    "                N times a second (1 to 1000): a fresh stamp for every grab\n"
     "  --seconds S   end after S seconds (default: on Ctrl+C or SIGTERM)\n"
     "  --static      draw one frame and keep it\n";
 
@@ -51,11 +54,17 @@ int main(int argc, char** argv) {
     } else if (arg == "--fps" && i + 1 < argc && parseNumber(argv[i + 1], 1, 1000, &v) && v == std::floor(v)) {
       options.fps = static_cast<int>(v);
       ++i;
+    } else if (arg == "--period-ms" && i + 1 < argc && parseNumber(argv[i + 1], 1, 60000, &v) && v == std::floor(v)) {
+      options.periodMs = static_cast<int>(v);
+      ++i;
+    } else if (arg == "--stamp-fps" && i + 1 < argc && parseNumber(argv[i + 1], 1, 1000, &v) && v == std::floor(v)) {
+      options.stampFps = static_cast<int>(v);
+      ++i;
     } else if (arg == "--seconds" && i + 1 < argc && parseNumber(argv[i + 1], 0, 1e7, &v)) {
       options.seconds = v;
       ++i;
     } else {
-      const bool valued = (arg == "--fps" || arg == "--seconds");
+      const bool valued = (arg == "--fps" || arg == "--seconds" || arg == "--period-ms" || arg == "--stamp-fps");
       std::fprintf(stderr, "tandeo-pattern: %s '%s'\n%s", valued ? "bad or missing value for" : "unknown option",
                    arg.c_str(), kUsage);
       return 1;
@@ -71,7 +80,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("pattern: %dx%d, %s, %s\n", window.width(), window.height(),
-              options.still ? "one still frame" : (std::to_string(options.fps) + " fps").c_str(),
+              options.still ? "one still frame"
+              : options.periodMs > 0 ? ("a frame every " + std::to_string(options.periodMs) + " ms").c_str()
+                                     : (std::to_string(options.fps) + " fps").c_str(),
               window.sharedMemory() ? "shared memory" : "plain image requests");
   std::fflush(stdout);
   const std::int64_t t0 = plat::monotonicUs();

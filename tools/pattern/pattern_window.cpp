@@ -122,6 +122,7 @@ bool createPlainImage(PatternWindow::X& x, Visual* visual, int width, int height
 
 // Shows the whole image in the window. On return the server has read the
 // pixels, so the next frame may overwrite them.
+// (Rows from the top only: height may be less than the image's.)
 void putImage(PatternWindow::X& x, int width, int height) {
   if (x.useShm)
     XShmPutImage(x.dpy, x.win, x.gc, x.image, 0, 0, 0, 0, static_cast<unsigned>(width),
@@ -153,6 +154,8 @@ bool waitForMap(Display* dpy, Window win, int limitMs) {
 
 PatternWindow::PatternWindow(PatternWindowOptions options) : options_(std::move(options)) {
   options_.fps = std::clamp(options_.fps, 1, 1000);
+  options_.periodMs = std::clamp(options_.periodMs, 0, 60000);
+  options_.stampFps = std::clamp(options_.stampFps, 0, 1000);
 }
 
 PatternWindow::~PatternWindow() { stop(); }
@@ -244,12 +247,15 @@ std::uint32_t PatternWindow::threadMain(void* self) {
 
 void PatternWindow::drawLoop() {
   X& x = *x_;
-  const std::int64_t periodUs = 1000000 / options_.fps;
+  const std::int64_t periodUs = options_.periodMs > 0 ? std::int64_t{options_.periodMs} * 1000 : 1000000 / options_.fps;
+  const std::int64_t stampPeriodUs = options_.stampFps > 0 ? 1000000 / options_.stampFps : INT64_MAX / 2;
   const std::int64_t t0 = plat::monotonicUs();
   const std::int64_t endUs = options_.seconds >= 0 ? t0 + static_cast<std::int64_t>(options_.seconds * 1e6)
                                                    : INT64_MAX;
   std::int64_t next = t0 + periodUs;
-  std::uint16_t counter = 1;
+  // Stamps start after the first frame (frame 0 when still).
+  std::int64_t nextStamp = (options_.still ? t0 : next) + stampPeriodUs;
+  std::uint16_t counter = 1;  // the next frame; a still one is frame 0
   while (!stopRequested_) {
     bool exposed = false;
     while (XPending(x.dpy)) {
@@ -260,17 +266,34 @@ void PatternWindow::drawLoop() {
     if (exposed && options_.still) putImage(x, width_, height_);
     const std::int64_t now = plat::monotonicUs();
     if (now >= endUs) break;
-    if (options_.still || now < next) {
-      const std::int64_t until = std::min(options_.still ? now + 100000 : next, endUs);
-      wake_.wait(static_cast<int>((until - now + 999) / 1000));
-      continue;
+    if (!options_.still && now >= next) {
+      // Ticks on a fixed grid; one that came too late is not made up for.
+      next += periodUs;
+      if (now - next > periodUs) next = now + periodUs;
+      drawFrame(counter++);
+      nextStamp = now + stampPeriodUs;
+    } else if (now >= nextStamp && (options_.still || counter > 1)) {
+      nextStamp += stampPeriodUs;
+      if (now - nextStamp > stampPeriodUs) nextStamp = now + stampPeriodUs;
+      drawStampOnly(static_cast<std::uint16_t>(counter - 1));
+    } else {
+      const std::int64_t until = std::min({options_.still ? std::min(now + 100000, nextStamp) : std::min(next, nextStamp), endUs});
+      wake_.wait(static_cast<int>(std::max<std::int64_t>(1, (until - now + 999) / 1000)));
     }
-    // Ticks on a fixed grid; one that came too late is not made up for.
-    next += periodUs;
-    if (now - next > periodUs) next = now + periodUs;
-    drawFrame(counter++);
   }
   running_ = false;
+}
+
+// The frame on the screen keeps its number; only its time is new. Just the
+// stamp rows go to the server.
+void PatternWindow::drawStampOnly(std::uint16_t counter) {
+  X& x = *x_;
+  auto* pixels = reinterpret_cast<std::uint8_t*>(x.image->data);
+  Stamp stamp;
+  stamp.ms = static_cast<std::uint32_t>(plat::monotonicUs() / 1000);
+  stamp.counter = counter;
+  drawStamp(stamp, width_, pixels, x.image->bytes_per_line);
+  putImage(x, width_, std::min(height_, stampRows(width_)));
 }
 
 void PatternWindow::drawFrame(std::uint16_t counter) {

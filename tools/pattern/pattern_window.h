@@ -22,6 +22,9 @@ namespace pattern {
 
 struct PatternWindowOptions {
   int fps = 60;               // frames drawn a second
+  int periodMs = 0;           // > 0: one frame every periodMs instead
+  int stampFps = 0;           // > 0: between frames, the stamp row alone is
+                              // redrawn with the time this often a second
   double seconds = -1;        // draw for this long; < 0 until stopped
   bool still = false;         // draw one frame and keep it
   std::string display;        // empty: $DISPLAY
@@ -58,6 +61,7 @@ class PatternWindow {
   static std::uint32_t threadMain(void* self);
   void drawLoop();
   void drawFrame(std::uint16_t counter);
+  void drawStampOnly(std::uint16_t counter);
   void closeWindow();
 
   PatternWindowOptions options_;
