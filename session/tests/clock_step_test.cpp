@@ -1,0 +1,105 @@
+// The connect limit and the keep-alive limit hold when the wall clock is
+// stepped (an NTP correction, a user setting the time) while the session
+// runs. The machine's clock is never touched: this program defines the C
+// library's wall-clock readers itself, ahead of the library, and adds a step
+// of its choosing to what they report; every other clock passes through.
+#include <gtest/gtest.h>
+
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "event_log.h"
+#include "fake_device.h"
+#include "platform/clock.h"
+#include "tdsdk.h"
+#include "tdwire.h"
+
+namespace {
+
+std::atomic<long long> wallStepSeconds{0};
+
+bool IsWallClock(clockid_t id) { return id == CLOCK_REALTIME || id == CLOCK_REALTIME_COARSE; }
+
+}  // namespace
+
+extern "C" int clock_gettime(clockid_t id, struct timespec* ts) noexcept {
+  if (syscall(SYS_clock_gettime, id, ts) != 0) return -1;
+  if (IsWallClock(id)) ts->tv_sec += static_cast<time_t>(wallStepSeconds.load());
+  return 0;
+}
+
+extern "C" time_t time(time_t* out) noexcept {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  if (out) *out = ts.tv_sec;
+  return ts.tv_sec;
+}
+
+extern "C" int gettimeofday(struct timeval* tv, void* /*zone*/) noexcept {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  *tv = timeval{ts.tv_sec, static_cast<suseconds_t>(ts.tv_nsec / 1000)};
+  return 0;
+}
+
+namespace {
+
+constexpr long long kHour = 3600;
+
+double SecondsSince(std::int64_t t0) { return (plat::monotonicUs() - t0) / 1e6; }
+
+struct ClockStep : ::testing::Test {
+  void SetUp() override {
+    // The readers above are the ones the session's code reaches.
+    long long before = static_cast<long long>(::time(nullptr));
+    wallStepSeconds = kHour;
+    long long after = static_cast<long long>(::time(nullptr));
+    wallStepSeconds = 0;
+    ASSERT_GE(after - before, kHour - 1) << "the wall-clock readers are not interposed";
+  }
+  void TearDown() override { wallStepSeconds = 0; }
+};
+
+TEST_F(ClockStep, ConnectLimitHoldsWhenTheWallClockStepsBack) {
+  TDSdkHandle h = CreateTDSdkHandle();
+  EventLog log;
+  std::int64_t t0 = plat::monotonicUs();
+  TDS_AttemptToPair(h, "127.0.130.1", &log, &EventLog::callback);  // nothing listens there
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  wallStepSeconds = -kHour;
+  ASSERT_TRUE(log.waitFor(SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTING_TIMEOUT, 8000))
+      << "no connect time-out " << SecondsSince(t0) << " s after the attempt";
+  double t = SecondsSince(t0);
+  EXPECT_GE(t, 4.9);
+  EXPECT_LE(t, 6.3);
+  DestroyTDSdkHandle(h);
+}
+
+TEST_F(ClockStep, KeepAliveLimitHoldsWhenTheWallClockStepsBack) {
+  FakeDevice dev("127.0.130.2");
+  ASSERT_TRUE(dev.listening());
+  TDSdkHandle h = CreateTDSdkHandle();
+  EventLog log;
+  TDS_AttemptToPair(h, "127.0.130.2", &log, &EventLog::callback);
+  ASSERT_TRUE(dev.accept());
+  ASSERT_TRUE(dev.acceptPairing());
+  std::int64_t t0 = plat::monotonicUs();
+  ASSERT_TRUE(log.waitFor(SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_OK));
+  // The device reads (so the session's sends flow) but never answers; the
+  // wall clock goes back an hour a second into the silence.
+  EXPECT_FALSE(dev.waitClosed(1000));
+  wallStepSeconds = -kHour;
+  EXPECT_TRUE(dev.waitClosed(9000)) << "still open " << SecondsSince(t0) << " s into the silence";
+  double t = SecondsSince(t0);
+  EXPECT_GE(t, 6.9);
+  EXPECT_LE(t, 8.3);
+  EXPECT_TRUE(log.waitFor(SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_CLOSE, 1000));
+  DestroyTDSdkHandle(h);
+}
+
+}  // namespace
