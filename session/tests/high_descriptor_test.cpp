@@ -22,6 +22,15 @@ constexpr int kHighDescriptor = 1024;
 
 double SecondsSince(std::int64_t t0) { return (plat::monotonicUs() - t0) / 1e6; }
 
+// The session is destroyed, and its thread ended, before the log that its
+// callback writes to goes away, however the test ends.
+struct Session {
+  EventLog log;
+  TDSdkHandle h = CreateTDSdkHandle();
+  ~Session() { DestroyTDSdkHandle(h); }
+  int pair(const char* address) { return TDS_AttemptToPair(h, address, &log, &EventLog::callback); }
+};
+
 bool IsSocket(int fd) {
   char target[64] = {};
   std::string link = "/proc/self/fd/" + std::to_string(fd);
@@ -73,18 +82,17 @@ class DescriptorFill {
 TEST(HighDescriptor, SessionAboveTheSelectLimitPairsPacesKeepAlivesAndDetectsLoss) {
   FakeDevice dev("127.0.130.3");
   ASSERT_TRUE(dev.listening());
-  TDSdkHandle h = CreateTDSdkHandle();
-  EventLog log;
+  Session s;
   {
     DescriptorFill fds;
     if (!fds.fill()) GTEST_SKIP() << "cannot open descriptors above " << kHighDescriptor;
-    TDS_AttemptToPair(h, "127.0.130.3", &log, &EventLog::callback);
+    s.pair("127.0.130.3");
     ASSERT_TRUE(IsSocket(fds.next())) << "the session's socket is not descriptor " << fds.next();
     fds.releaseLow();  // the device's end of the connection stays low
     ASSERT_TRUE(dev.accept());
   }
   ASSERT_TRUE(dev.acceptPairing()) << "no banner from the session";
-  ASSERT_TRUE(log.waitFor(SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_OK));
+  ASSERT_TRUE(s.log.waitFor(SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_OK));
 
   // One keep-alive per pass of 40 ms, plus a pass for each keep-alive that
   // wakes the session early: about 55 in two seconds. A loop that does not
@@ -108,8 +116,7 @@ TEST(HighDescriptor, SessionAboveTheSelectLimitPairsPacesKeepAlivesAndDetectsLos
   double t = SecondsSince(lastSent);
   EXPECT_GE(t, 6.9);
   EXPECT_LE(t, 8.3);
-  EXPECT_TRUE(log.waitFor(SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_CLOSE, 1000));
-  DestroyTDSdkHandle(h);
+  EXPECT_TRUE(s.log.waitFor(SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTION_CLOSE, 1000));
 }
 
 }  // namespace
