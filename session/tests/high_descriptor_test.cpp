@@ -22,15 +22,6 @@ constexpr int kHighDescriptor = 1024;
 
 double SecondsSince(std::int64_t t0) { return (plat::monotonicUs() - t0) / 1e6; }
 
-// The session is destroyed, and its thread ended, before the log that its
-// callback writes to goes away, however the test ends.
-struct Session {
-  EventLog log;
-  TDSdkHandle h = CreateTDSdkHandle();
-  ~Session() { DestroyTDSdkHandle(h); }
-  int pair(const char* address) { return TDS_AttemptToPair(h, address, &log, &EventLog::callback); }
-};
-
 bool IsSocket(int fd) {
   char target[64] = {};
   std::string link = "/proc/self/fd/" + std::to_string(fd);
@@ -82,7 +73,7 @@ class DescriptorFill {
 TEST(HighDescriptor, SessionAboveTheSelectLimitPairsPacesKeepAlivesAndDetectsLoss) {
   FakeDevice dev("127.0.130.3");
   ASSERT_TRUE(dev.listening());
-  Session s;
+  LoggedSession s;
   {
     DescriptorFill fds;
     if (!fds.fill()) GTEST_SKIP() << "cannot open descriptors above " << kHighDescriptor;

@@ -55,15 +55,6 @@ constexpr long long kHour = 3600;
 
 double SecondsSince(std::int64_t t0) { return (plat::monotonicUs() - t0) / 1e6; }
 
-// The session is destroyed, and its thread ended, before the log that its
-// callback writes to goes away, however the test ends.
-struct Session {
-  EventLog log;
-  TDSdkHandle h = CreateTDSdkHandle();
-  ~Session() { DestroyTDSdkHandle(h); }
-  int pair(const char* address) { return TDS_AttemptToPair(h, address, &log, &EventLog::callback); }
-};
-
 struct Timeouts : ::testing::Test {
   void SetUp() override {
     // The readers above are the ones that every library of the process,
@@ -76,7 +67,7 @@ struct Timeouts : ::testing::Test {
 };
 
 TEST_F(Timeouts, NothingListeningEndsAsConnectTimeoutAfterFiveToSixSecondsThoughTheWallClockStepsBack) {
-  Session s;
+  LoggedSession s;
   std::int64_t t0 = plat::monotonicUs();
   int r = s.pair("127.0.10.20");
   EXPECT_TRUE(r == TDS_PENDING || r == TDS_FAILED) << r;
@@ -91,7 +82,7 @@ TEST_F(Timeouts, NothingListeningEndsAsConnectTimeoutAfterFiveToSixSecondsThough
 }
 
 TEST_F(Timeouts, AddressThatIsNotDottedIPv4FailsAndTimesOut) {
-  Session s;
+  LoggedSession s;
   EXPECT_EQ(s.pair("not-an-address"), TDS_FAILED);
   ASSERT_TRUE(s.log.waitFor(SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, TDH239_CONNECTING_TIMEOUT, 8000));
 }
@@ -99,7 +90,7 @@ TEST_F(Timeouts, AddressThatIsNotDottedIPv4FailsAndTimesOut) {
 TEST_F(Timeouts, SilentDeviceIsLostSevenToEightSecondsAfterTheBannerThoughTheWallClockStepsBack) {
   FakeDevice dev("127.0.10.21");
   ASSERT_TRUE(dev.listening());
-  Session s;
+  LoggedSession s;
   s.pair("127.0.10.21");
   ASSERT_TRUE(dev.accept());
   Frame f;
@@ -120,7 +111,7 @@ TEST_F(Timeouts, SilentDeviceIsLostSevenToEightSecondsAfterTheBannerThoughTheWal
 
 TEST_F(Timeouts, KeepAlivesFromTheDeviceKeepTheSessionOpen) {
   FakeDevice dev("127.0.10.22");
-  Session s;
+  LoggedSession s;
   s.pair("127.0.10.22");
   ASSERT_TRUE(dev.accept());
   ASSERT_TRUE(dev.acceptPairing());
