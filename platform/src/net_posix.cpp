@@ -1,11 +1,13 @@
 #include "platform/net.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,22 +26,8 @@ long failed() {
 
 int toFd(Socket s) { return static_cast<int>(s); }
 
-// select() cannot watch descriptors at or above FD_SETSIZE; poll would, but
-// the session's passes are written around select's timeout semantics.
 int waitFor(Socket s, long timeoutUs, bool write) {
-  int fd = toFd(s);
-  if (fd < 0 || fd >= FD_SETSIZE) {
-    tlsError = EBADF;
-    return -1;
-  }
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(fd, &set);
-  timeval tv{timeoutUs / 1000000, timeoutUs % 1000000};
-  int r = write ? select(fd + 1, nullptr, &set, nullptr, &tv)
-                : select(fd + 1, &set, nullptr, nullptr, &tv);
-  if (r < 0) tlsError = errno;
-  return r;
+  return waitReady(s, write ? Readiness::Writable : Readiness::Readable, timeoutUs);
 }
 }  // namespace
 
@@ -118,6 +106,25 @@ int connectIPv4(Socket s, std::uint32_t addr, std::uint16_t port) {
   if (connect(toFd(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return 0;
   failed();
   return -1;
+}
+
+// poll rather than select: select cannot watch a descriptor at or above
+// FD_SETSIZE, which a process with many files open hands out.
+int waitReady(Socket s, Readiness what, long timeoutUs) {
+  if (toFd(s) < 0) {
+    tlsError = EBADF;
+    return -1;
+  }
+  pollfd p{toFd(s), static_cast<short>(what == Readiness::Writable ? POLLOUT : POLLIN), 0};
+  // Whole milliseconds, rounded up, so a short wait is never a busy one.
+  int timeoutMs = timeoutUs < 0 ? -1 : static_cast<int>(std::min<long>((timeoutUs + 999) / 1000, INT_MAX));
+  int r = poll(&p, 1, timeoutMs);
+  if (r < 0) return failed();
+  if (r > 0 && (p.revents & POLLNVAL)) {
+    tlsError = EBADF;
+    return -1;
+  }
+  return r;
 }
 
 int waitWritable(Socket s, long timeoutUs) {

@@ -60,10 +60,12 @@ void OnVideoFastUpdateRequest(CH239Info& session) {
 void OnBitrateIndication(CH239Info& session, const unsigned char* payload, std::uint32_t length) {
   if (session.h239Status() != TDH239_ENCODING) return;
   if (length < 4) return;  // no bit rate in it
-  std::uint32_t bitRate = td_get_be32(payload);
+  // The same limits as the parameter record's bit rate: a rate of 0 or one
+  // far beyond the link would leave the encoder with nothing sensible.
+  std::int32_t bitRate = LimitBitRate(td_get_be32(payload));
   {
     std::lock_guard<plat::CriticalSection> g(session.codecLock_);
-    session.encParams_.bitRate = static_cast<std::int32_t>(bitRate);
+    session.encParams_.bitRate = bitRate;
   }
-  qInfo() << "OnRecvData" << __LINE__ << "got update-enc-bitrate-indic from peer with br " << bitRate << " kbps";
+  qInfo() << "OnRecvData" << __LINE__ << "got update-enc-bitrate-indic from peer with br " << bitRate << " bit/s";
 }

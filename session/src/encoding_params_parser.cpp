@@ -15,6 +15,8 @@ std::int32_t Clamp(std::int32_t v, std::int32_t low, std::int32_t high) {
 
 }  // namespace
 
+std::int32_t LimitBitRate(std::uint32_t word) { return Clamp(static_cast<std::int32_t>(word), 16000, 4096000); }
+
 EncodingParams ParseEncodingParams(const unsigned char* payload, std::uint32_t length) {
   EncodingParams p{};
   for (int i = 0; i < 46; ++i) EncodingParamsField(p, i) = 0;
@@ -34,7 +36,7 @@ EncodingParams ParseEncodingParams(const unsigned char* payload, std::uint32_t l
   p.frameRate = rate / d > 15 ? static_cast<std::int32_t>(15 * d) : static_cast<std::int32_t>(rate);
   p.frameRateDivisor = 1;
 
-  p.bitRate = Clamp(static_cast<std::int32_t>(Word(payload, length, 5)), 16000, 4096000);
+  p.bitRate = LimitBitRate(Word(payload, length, 5));
   p.maxPacketSize = Clamp(static_cast<std::int32_t>(Word(payload, length, 6)), 128, 1436);
   EncodingParamsField(p, 9) = Clamp(static_cast<std::int32_t>(Word(payload, length, 9)), 0, 1);
   for (int i = 10; i < 28; ++i) EncodingParamsField(p, i) = static_cast<std::int32_t>(Word(payload, length, i));

@@ -14,6 +14,11 @@ constexpr std::size_t kReceiveSize = 32768;
 constexpr int kConnectLimit = 6;
 constexpr int kKeepAliveLimit = 8;
 
+// The keep-alive count's clock: whole seconds that only ever go forward, so
+// that setting the wall clock can neither hold the limits off nor bring
+// them on early.
+std::int64_t CountSeconds() { return plat::monotonicUs() / 1000000; }
+
 enum class Ending { None, Lost, ConnectTimeout, ReceiveError, PeerClosed, FrameTooLong };
 
 // Every ending but the final step's: reset the counters, log why (when a
@@ -37,7 +42,7 @@ std::uint32_t SelectThread(void* p) {
 
   s.kpaCount_ = 0;
   bool connected = false;
-  std::int64_t lastTick = plat::nowSeconds();
+  std::int64_t lastTick = CountSeconds();
   // Bytes of an unfinished frame from an earlier connection mean nothing here.
   s.recvBuffer_.clear();
 
@@ -45,7 +50,7 @@ std::uint32_t SelectThread(void* p) {
   while (start.running->load() != 0 && ending == Ending::None) {
     int ready = connected ? plat::waitReadable(sock, kWaitUs) : plat::waitWritable(sock, kWaitUs);
 
-    std::int64_t now = plat::nowSeconds();
+    std::int64_t now = CountSeconds();
     if (now - lastTick >= 1) {
       ++s.kpaCount_;
       lastTick = now;

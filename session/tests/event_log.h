@@ -42,3 +42,15 @@ class EventLog {
   std::condition_variable cv_;
   std::vector<std::pair<int, int>> events_;
 };
+
+// A session that reports into a log of its own; the session is destroyed,
+// and its thread ended, before the log goes, however a test ends.
+struct LoggedSession {
+  EventLog log;
+  TDSdkHandle h = CreateTDSdkHandle();
+  LoggedSession() = default;
+  LoggedSession(const LoggedSession&) = delete;
+  LoggedSession& operator=(const LoggedSession&) = delete;
+  ~LoggedSession() { DestroyTDSdkHandle(h); }
+  int pair(const char* address) { return TDS_AttemptToPair(h, address, &log, &EventLog::callback); }
+};

@@ -1,10 +1,12 @@
 // Frame reassembly and dispatch, fed directly with byte chunks.
 #include <gtest/gtest.h>
 
+#include <QStringList>
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "encoding_params_parser.h"
 #include "fake_device.h"
 #include "h239_info.h"
 #include "handlers.h"
@@ -107,6 +109,28 @@ TEST_F(Dispatch, ChallengeAnswerCoversChallengeAndPasswordOnly) {
   input.insert(input.end(), 63, 'p');
   tds::md5Digest(input.data(), input.size(), expected);
   EXPECT_EQ(0, std::memcmp(session.digest_, expected, 16));
+}
+
+QStringList gLines;
+void KeepLine(QtMsgType, const QMessageLogContext&, const QString& line) { gLines << line; }
+
+TEST_F(Dispatch, BitRateIndicationIsLimitedLikeTheRecordsBitRateAndLoggedInBitsPerSecond) {
+  session.setH239Status(TDH239_ENCODING);
+  qInstallMessageHandler(KeepLine);
+  for (std::uint32_t rate : {2000000u, 0u, 8000u, 16001u, 4095999u, 5000000u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+    Bytes word(4), record(112, 0);
+    td_put_be32(word.data(), rate);
+    td_put_be32(record.data() + 20, rate);
+    std::int32_t limited = ParseEncodingParams(record.data(), 112).bitRate;
+    gLines.clear();
+    ASSERT_TRUE(feed(FakeDevice::frameBytes(TDMSG_UPDATE_ENC_BITRATE_INDIC, word)));
+    EXPECT_EQ(session.copyEncodingParams().bitRate, limited) << rate;
+    QStringList lines = gLines.filter("update-enc-bitrate-indic");
+    ASSERT_EQ(lines.size(), 1) << rate;
+    EXPECT_TRUE(lines[0].endsWith(QString("with br  %1  bit/s").arg(limited))) << lines[0].toStdString();
+  }
+  qInstallMessageHandler(nullptr);
+  EXPECT_EQ(session.paramsChanged_, 0);
 }
 
 }  // namespace

@@ -43,6 +43,15 @@ constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 // -1 otherwise, with lastNetError() WouldBlock while it is under way.
 int connectIPv4(Socket s, std::uint32_t addr, std::uint16_t port);
 
+// What a readiness wait looks for.
+enum class Readiness { Readable, Writable };
+
+// Waits up to timeoutUs (negative: without limit) until s is readable or
+// writable, whatever the descriptor's number. A pending error or hang-up
+// counts as ready, so that the next send or receive reports it.
+// >0 ready, 0 time-out, <0 error.
+int waitReady(Socket s, Readiness what, long timeoutUs);
+
 // Waits up to timeoutUs for the socket to become writable / readable.
 // >0 ready, 0 time-out, <0 error. A socket whose connect failed is never
 // reported writable: the wait then uses up its time-out and returns 0.
