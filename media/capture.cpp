@@ -143,6 +143,7 @@ void CCapture::CaptureFrame() {
   ScaleI420(&scaler_, w, h, w, w / 2, fullY_, fullU_, fullV_, out.width, out.height, out.width, out.width / 2,
             scaledY_, scaledU_, scaledV_);
   frame_ = out;
+  ++pictures_;
 }
 
 // The server's rows, top-down, packed a band at a time into a buffer that

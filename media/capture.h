@@ -75,6 +75,8 @@ class CCapture {
   const std::uint8_t* scaledU() const { return scaledU_; }
   const std::uint8_t* scaledV() const { return scaledV_; }
   Size frameSize() const { return frame_; }
+  // Rises each time the scaled planes get a new picture.
+  std::int64_t pictureSerial() const { return pictures_; }
   std::int32_t scaledStrideY() const { return frame_.width; }
   std::int32_t scaledStrideUV() const { return frame_.width / 2; }
 
@@ -111,6 +113,7 @@ class CCapture {
   plat::ScreenRect pendingBox_{0, 0, 0, 0};
   std::int64_t grabs_ = 0;
   std::int64_t bandGrabs_ = 0;
+  std::int64_t pictures_ = 0;
 
   alignas(64) std::uint8_t fullY_[kMaxPixels];
   alignas(64) std::uint8_t fullU_[kMaxPixels / 4];

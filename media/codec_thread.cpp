@@ -72,6 +72,8 @@ std::int32_t CInFrameStream::GetFrame(FramePicture* picture, FrameEncodeParams* 
   const std::int64_t periodUs = 1000000 / frameRate_;
   capture_->WaitForChange(tickUs + periodUs - std::max<std::int64_t>(kHoldMarginUs, periodUs / 5));
   capture_->CaptureFrame();
+  samePicture_ = capture_->pictureSerial() == lastPicture_;
+  lastPicture_ = capture_->pictureSerial();
   EncodingParams p = session_->copyEncodingParams();
   std::int32_t width = 0, height = 0;
   GetResolution(p.resolutionCode, &width, &height);
@@ -177,8 +179,9 @@ std::uint32_t CodecThread(void* p) {
         encoder = CreateVideoEncoder(&config, &out);
       }
       // No encoder (the library refused the settings): skip the frame; the
-      // next one tries again.
-      if (encoder) encoder->Encode(&picture, &params);
+      // next one tries again. An unchanged picture is repeated where the
+      // encoder can do so without encoding it.
+      if (encoder && !(in.samePicture() && encoder->Repeat(&params))) encoder->Encode(&picture, &params);
     }
 
     timer.stop();

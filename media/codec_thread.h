@@ -38,6 +38,8 @@ class CInFrameStream : public InFrameStream {
   CInFrameStream(plat::AutoResetEvent* frameEvent, CCapture* capture, ICodecSession* session);
   std::int32_t GetFrame(FramePicture* picture, FrameEncodeParams* params) override;
   void setFrameRate(std::int32_t rate) { frameRate_ = rate; }
+  // The last frame delivered shows the same picture as the one before it.
+  bool samePicture() const { return samePicture_; }
 
   // Longest wait for a tick. The timer sets the event every period; should
   // it fail, the thread still comes round to check its run flag.
@@ -49,6 +51,8 @@ class CInFrameStream : public InFrameStream {
   ICodecSession* session_;
   // The frame rate in force; a rate below 1 from the device keeps it.
   std::int32_t frameRate_ = 5;
+  std::int64_t lastPicture_ = -1;  // the capture's picture serial at the last frame
+  bool samePicture_ = false;
 };
 
 // Sends each RTP packet as one media message on the session's socket.

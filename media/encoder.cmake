@@ -4,6 +4,7 @@ pkg_check_modules(X264 REQUIRED IMPORTED_TARGET x264)
 
 add_library(tandeo_encoder STATIC
   encoder_log.cpp
+  picture_repeater.cpp
   rtp_packetiser.cpp
   x264_encoder.cpp
 )

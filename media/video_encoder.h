@@ -96,6 +96,13 @@ struct IVideoEncoder {
   virtual ~IVideoEncoder() = default;
   // Encodes one picture; its packets go to the sink before this returns.
   virtual void Encode(const FramePicture* picture, const FrameEncodeParams* params) = 0;
+  // For a picture that is the one encoded last: sends a picture that shows
+  // it again without encoding it, when this encoder can and the parameters
+  // ask for nothing new. False when the caller must Encode it instead.
+  virtual bool Repeat(const FrameEncodeParams* params) {
+    (void)params;
+    return false;
+  }
 };
 
 // Creates and opens an encoder writing to `sink` (not owned). Null when the

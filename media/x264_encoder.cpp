@@ -168,6 +168,8 @@ bool X264Encoder::Open() {
     return false;
   }
   pts_ = 0;
+  repeater_.Reset();
+  settled_ = false;
   return true;
 }
 
@@ -220,6 +222,9 @@ bool X264Encoder::PictureFits(const FramePicture& pic) const {
 }
 
 void X264Encoder::Encode(const FramePicture* picture, const FrameEncodeParams* params) {
+  const bool still = stillPicture_;
+  stillPicture_ = false;
+  settled_ = false;
   if (!picture || !params) return;
   const uint32_t attempts = openAttempts_;
   const int32_t code = params->word[FrameEncodeParams::kResolutionCode];
@@ -260,6 +265,14 @@ void X264Encoder::Encode(const FramePicture* picture, const FrameEncodeParams* p
     EncoderLogError("Enc[%d] x264_encoder_encode failed", id());
     return;
   }
+  int64_t bytes = 0;
+  for (int k = 0; k < count; ++k) bytes += nals[k].i_payload;
+  // Settled: the still picture came out small at the quantiser floor, so
+  // coding it again would add nothing (a small picture at a high quantiser
+  // only means the rate control is short of bits, and quality is still to
+  // come).
+  const int64_t macroblocks = int64_t{(params_.i_width + 15) / 16} * ((params_.i_height + 15) / 16);
+  settled_ = still && bytes <= macroblocks / 8 + 64 && out.i_qpplus1 - 1 <= params_.rc.i_qp_min + 1;
   if (useFragmentation_)
     SendNalUnitsFragmented(nals, count);
   else
@@ -270,7 +283,28 @@ void X264Encoder::SendNalUnits(const x264_nal_t* nals, int count) {
   // The marker goes on the last packet of the picture.
   int last = count - 1;
   while (last >= 0 && !RtpPacketiser::SendsSingle(nals[last].p_payload, nals[last].i_payload)) --last;
-  for (int k = 0; k <= last; ++k) packetiser_.SendSingle(nals[k].p_payload, nals[k].i_payload, k == last);
+  for (int k = 0; k <= last; ++k) {
+    // Slices are renumbered after repeats, parameter sets read.
+    int32_t size = 0;
+    const uint8_t* unit = repeater_.Take(nals[k].p_payload, nals[k].i_payload, &size);
+    packetiser_.SendSingle(unit, size, k == last);
+  }
+}
+
+bool X264Encoder::Repeat(const FrameEncodeParams* params) {
+  stillPicture_ = true;
+  if (!encoder_ || !params || !settled_ || useFragmentation_) return false;
+  // Anything new asked for goes through Encode.
+  const int32_t* w = params->word;
+  if (w[FrameEncodeParams::kIdrRequest] != 0 && w[FrameEncodeParams::kIdrRequest2] != 0) return false;
+  if (w[FrameEncodeParams::kResolutionCode] != config_.word[EncoderConfig::kResolutionCode]) return false;
+  if (w[FrameEncodeParams::kBitrate] > 0 && w[FrameEncodeParams::kBitrate] != bitrate()) return false;
+  if (w[FrameEncodeParams::kFrameRate] > 0 && w[FrameEncodeParams::kFrameRate] != frameRate()) return false;
+  int32_t size = 0;
+  const uint8_t* unit = repeater_.Repeat(&size);
+  if (!unit) return false;
+  packetiser_.SendSingle(unit, size, true);
+  return true;
 }
 
 void X264Encoder::SendNalUnitsFragmented(const x264_nal_t* nals, int count) {

@@ -8,6 +8,7 @@ extern "C" {
 #include <x264.h>
 }
 
+#include "media/picture_repeater.h"
 #include "media/rtp_packetiser.h"
 #include "media/video_encoder.h"
 
@@ -55,6 +56,7 @@ class X264Encoder : public IVideoEncoder {
   bool Open();
 
   void Encode(const FramePicture* picture, const FrameEncodeParams* params) override;
+  bool Repeat(const FrameEncodeParams* params) override;
 
   bool isOpen() const { return encoder_ != nullptr; }
   int32_t bitrate() const { return config_.word[EncoderConfig::kBitrate]; }
@@ -90,6 +92,12 @@ class X264Encoder : public IVideoEncoder {
   x264_t* encoder_ = nullptr;
   x264_param_t params_{};
   RtpPacketiser packetiser_;
+  PictureRepeater repeater_;
+  // The picture given next is the one encoded last, and once the library
+  // has coded that still picture small (its quality has settled), repeats
+  // stand in for encoding it again.
+  bool stillPicture_ = false;
+  bool settled_ = false;
   uint64_t pts_ = 0;
   uint32_t openAttempts_ = 0;
 };

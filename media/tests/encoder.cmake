@@ -14,6 +14,7 @@ target_link_libraries(tandeo_encoder_testutil PUBLIC tandeo_encoder PkgConfig::A
 tandeo_test(encoder_test media
   SOURCES
     encoder_stream_test.cpp
+    picture_repeater_test.cpp
     rtp_packetiser_test.cpp
     x264_encoder_test.cpp
   LIBS tandeo_encoder_testutil
