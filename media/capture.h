@@ -51,8 +51,8 @@ class CCapture {
   // Waits until something is drawn on the area since the last grab, or
   // until the monotonic clock reaches untilUs. True when there is a change
   // for the next CaptureFrame to take (at once when nothing is kept yet);
-  // false on time-out or where drawing cannot be seen. A moving pointer is
-  // noticed by CaptureFrame, not here.
+  // false on time-out or where drawing cannot be seen. A moving pointer
+  // counts as drawing.
   bool WaitForChange(std::int64_t untilUs);
 
   // Grabs made so far (frames whose screen had not changed take none), and

@@ -268,7 +268,15 @@ TEST_F(CaptureTest, StillScreenIsKeptAndEveryChangeIsGrabbed) {
   const std::int64_t settled = c->grabCount();
   for (int i = 0; i < 3; ++i) c->CaptureFrame();
   EXPECT_EQ(c->grabCount(), settled);
-  ASSERT_TRUE(plat_test::WarpPointer(420, 270));
+  // A pointer that moves ends a wait for drawing too.
+  std::thread mover([] {
+    plat::sleepMs(30);
+    plat_test::WarpPointer(420, 270);
+  });
+  const std::int64_t waitFrom = plat::monotonicUs();
+  EXPECT_TRUE(c->WaitForChange(waitFrom + 2000000));
+  EXPECT_LT(plat::monotonicUs() - waitFrom, 1000000);
+  mover.join();
   c->CaptureFrame();
   const RedSquare moved{420, 270, 8};
   ExpectPlanes(*c, Expect(area, {160, 120}, &moved));

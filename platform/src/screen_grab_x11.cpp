@@ -26,6 +26,7 @@ namespace {
 
 constexpr int kMaxCursorSide = 256;             // larger pointer images are cropped
 constexpr std::int64_t kReconnectDelayUs = 1000000;
+constexpr std::int64_t kPointerLookMs = 8;  // how often a wait for drawing looks at the pointer
 
 // The server's usual format: 32-bit little-endian words 0x00RRGGBB. Four
 // pixels become three words of blue, green, red bytes.
@@ -127,6 +128,7 @@ struct ScreenGrabber::Impl {
   GrabResult GrabXrgb(const ScreenRect& area, XrgbImage* image, bool withCursor);
   ScreenChange Changes(const ScreenRect& area, ScreenRect* dirty, bool withCursor);
   bool WaitForDrawing(std::int64_t untilUs);
+  bool PointerMoved();
   void Remember(const ScreenRect& area, bool withCursor);
   GrabResult Prepare(const ScreenRect& area);
   void ReleaseHeld();
@@ -518,6 +520,15 @@ GrabResult ScreenGrabber::Impl::Grab(const ScreenRect& area, bool withCursor) {
   return GrabResult::Ok;
 }
 
+bool ScreenGrabber::Impl::PointerMoved() {
+  if (!remembered || !rememberedCursor || cursorWidth == 0) return false;  // not in the picture
+  Window rootReturn, child;
+  int rootX, rootY, winX, winY;
+  unsigned int mask;
+  const bool onScreen = XQueryPointer(dpy, root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask);
+  return onScreen != pointerDrawn || (onScreen && (rootX != pointerX || rootY != pointerY));
+}
+
 void ScreenGrabber::Impl::Remember(const ScreenRect& area, bool withCursor) {
   remembered = true;
   rememberedArea = area;
@@ -553,17 +564,9 @@ ScreenChange ScreenGrabber::Impl::Changes(const ScreenRect& area, ScreenRect* di
       area.bottom != rememberedArea.bottom) {
     return ScreenChange::Whole;
   }
-  if (withCursor && cursorWidth > 0) {
-    // The pointer is drawn into the picture: moving it changes the picture
-    // where it was and where it is.
-    Window rootReturn, child;
-    int rootX, rootY, winX, winY;
-    unsigned int mask;
-    bool onScreen = XQueryPointer(dpy, root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask);
-    if (onScreen != pointerDrawn || (onScreen && (rootX != pointerX || rootY != pointerY))) {
-      return ScreenChange::Whole;
-    }
-  }
+  // The pointer is drawn into the picture: moving it changes the picture
+  // where it was and where it is.
+  if (withCursor && PointerMoved()) return ScreenChange::Whole;
   if (!touched) return ScreenChange::Unchanged;
   *dirty = box;
   return ScreenChange::Part;
@@ -574,11 +577,13 @@ bool ScreenGrabber::Impl::WaitForDrawing(std::int64_t untilUs) {
   for (;;) {
     DrainEvents();
     if (conn->dead()) return false;
-    if (drawn) return true;
+    if (drawn || PointerMoved()) return true;
     const std::int64_t left = untilUs - monotonicUs();
     if (left <= 0) return false;
+    // The server reports no pointer motion here: it is looked for between
+    // waits, often enough that a moving pointer shows at once.
     pollfd p{ConnectionNumber(dpy), POLLIN, 0};
-    poll(&p, 1, static_cast<int>((left + 999) / 1000));
+    poll(&p, 1, static_cast<int>(std::min<std::int64_t>((left + 999) / 1000, kPointerLookMs)));
   }
 }
 

@@ -98,9 +98,10 @@ class ScreenGrabber {
   // keeps is whole again, and later Changes are counted from it.
   void Completed(const ScreenRect& area, bool withCursor = true);
 
-  // Waits until the server reports something drawn, or until the monotonic
-  // clock reaches untilUs. False on time-out and when drawing cannot be
-  // reported at all (then at once). Moving the pointer does not wake it.
+  // Waits until the server reports something drawn or the pointer drawn
+  // into the last grab moves (looked for every few milliseconds), or until
+  // the monotonic clock reaches untilUs. False on time-out and when drawing
+  // cannot be reported at all (then at once).
   bool WaitForDrawing(std::int64_t untilUs);
 
   // The packed bitmap; holds a whole frame only after a grab that gave Ok.
