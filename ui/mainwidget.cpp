@@ -13,6 +13,7 @@
 #include "ui/generalutils.h"
 #include "ui/messageboxdlg.h"
 #include "ui/messagewidget.h"
+#include "ui/passworddlg.h"
 #include "ui_mainwidget.h"
 
 namespace {
@@ -20,6 +21,16 @@ namespace {
 const char kVersion[] = "2.0.0.22";
 const QString kPairIcon = QStringLiteral(":/images/images/icon_pair.png");
 const QString kBusyIcon = QStringLiteral(":/images/images/loading.gif");
+
+// The device's reasons for refusing a pairing, by the code it sent.
+QString refusalReason(int code) {
+  switch (code) {
+    case 1: return QStringLiteral("密码错误");
+    case 2: return QStringLiteral("设备忙，请稍后再试");
+    case 3: return QStringLiteral("设备不允许此电脑连接");
+    default: return QString();
+  }
+}
 
 // A press this close to an edge of the frameless window never drags it.
 constexpr int kEdge = 3;
@@ -44,6 +55,7 @@ Widget::Widget(QWidget* parent)
 
   TandeoMgr* mgr = TandeoMgr::instance();
   connect(mgr, SIGNAL(signal_connect_succeed()), this, SLOT(slot_connect_succeed()));
+  connect(mgr, SIGNAL(signal_connect_failed()), this, SLOT(slot_connect_failed()));
   connect(mgr, SIGNAL(signal_send_succeed()), this, SLOT(slot_send_succeed()));
   connect(mgr, SIGNAL(signal_send_failed()), this, SLOT(slot_send_failed()));
   connect(mgr, SIGNAL(signal_stopsend_succeed()), this, SLOT(slot_stopsend_succeed()));
@@ -51,6 +63,8 @@ Widget::Widget(QWidget* parent)
   connect(mgr, SIGNAL(signal_connect_timeout()), this, SLOT(slot_connect_timeout()));
   connect(mgr, SIGNAL(signal_connect_closed()), this, SLOT(slot_connect_closed()));
   connect(this, SIGNAL(signal_connect(QString)), mgr, SLOT(slot_connect(QString)));
+  connect(this, SIGNAL(signal_connect_password(QString, QString)), mgr,
+          SLOT(slot_connect_password(QString, QString)));
   connect(this, SIGNAL(signal_disconnect()), mgr, SLOT(slot_disconnect()));
   connect(this, SIGNAL(signal_send()), mgr, SLOT(slot_send()));
   connect(this, SIGNAL(signal_stopsend()), mgr, SLOT(slot_stopsend()));
@@ -105,7 +119,8 @@ void Widget::updateUiState() {
       ui->stackedWidget->setCurrentWidget(ui->page_ready);
       break;
     case UI_STATE_CONNECTING:
-      ui->pBt_connect->setText(QStringLiteral("开始连接"));
+      // While pairing the same button cancels.
+      ui->pBt_connect->setText(QStringLiteral("取消连接"));
       ui->pBt_connect->setButtonIcon(kBusyIcon, true);
       ui->stackedWidget->setCurrentWidget(ui->page_ready);
       break;
@@ -157,14 +172,19 @@ void Widget::on_pBt_close_clicked() {
 
 void Widget::on_pBt_connect_clicked() {
   const QSignalBlocker blocker(ui->pBt_connect);
+  if (m_uiState == UI_STATE_CONNECTING) {
+    // "取消连接": the attempt ends, the address page is back at once.
+    emit signal_disconnect();
+    setUiState(UI_STATE_READY);
+    return;
+  }
   const QString address = ui->comboBox_input->currentText().trimmed();
   if (address.isEmpty()) {
     information(QStringLiteral("请输入设备地址"));
     return;
   }
-  // A second press during an attempt does not start another one (the
-  // manager refuses it), so the attempt's address stays.
-  if (m_uiState != UI_STATE_CONNECTING) m_connectingAddress = address;
+  m_connectingAddress = address;
+  m_attemptHadPassword = false;
   setUiState(UI_STATE_CONNECTING);
   emit signal_connect(address);
 }
@@ -205,6 +225,8 @@ void Widget::slot_connect_succeed() {
 void Widget::slot_connect_failed() {
   CConnectErrorDlg dialog(this);
   dialog.exec();
+  // The attempt could not even start: back to the address.
+  if (m_uiState == UI_STATE_CONNECTING) setUiState(UI_STATE_READY);
 }
 
 void Widget::slot_disconnect_succeed() { ui->stackedWidget->setCurrentWidget(ui->page_ready); }
@@ -232,8 +254,32 @@ void Widget::slot_stopsend_failed() {
   ui->label_sendtips->setText(QStringLiteral("停止发送"));
 }
 
-void Widget::slot_connect_rejected(int) {
-  information(QStringLiteral("连接被拒绝"));
+void Widget::slot_connect_rejected(int iCode) {
+  // Wrong password, or a plain refusal of a pairing without one (a device
+  // that wants a password may refuse that way): ask for the password.
+  if (iCode == 1) {
+    askPassword(m_attemptHadPassword ? QStringLiteral("密码错误，请重新输入")
+                                     : QStringLiteral("该设备需要密码"));
+    return;
+  }
+  if (iCode == 0 && !m_attemptHadPassword) {
+    askPassword(QStringLiteral("设备拒绝了连接，请输入密码"));
+    return;
+  }
+  const QString reason = refusalReason(iCode);
+  information(reason.isEmpty() ? QStringLiteral("连接被拒绝") : QStringLiteral("连接被拒绝：%1").arg(reason));
+  setUiState(UI_STATE_READY);
+}
+
+void Widget::askPassword(const QString& notice) {
+  QString password;
+  if (CPasswordDlg::getPassword(this, notice, &password) && !m_connectingAddress.isEmpty()) {
+    m_attemptHadPassword = true;
+    setUiState(UI_STATE_CONNECTING);
+    emit signal_connect_password(m_connectingAddress, password);
+    password.fill(QLatin1Char('\0'));
+    return;
+  }
   setUiState(UI_STATE_READY);
 }
 

@@ -36,6 +36,8 @@ class Widget : public CBaseWgt {
 
  signals:
   void signal_connect(QString);
+  // Pairing again, with the password the user gave after a refusal.
+  void signal_connect_password(QString, QString);
   void signal_disconnect();
   void signal_send();
   void signal_stopsend();
@@ -70,6 +72,9 @@ class Widget : public CBaseWgt {
   void updateUiState();
   void setUiState(int state);
   void information(const QString& text);
+  // After a refusal that asks for a password: the dialog, then a new
+  // attempt with the password, or back to the address page.
+  void askPassword(const QString& notice);
 
   Ui::mainWidget* ui;
   QStringList m_recentAddresses;
@@ -83,4 +88,6 @@ class Widget : public CBaseWgt {
   // The address of the pairing attempt under way, as sent to the manager:
   // the address box may be edited while the attempt runs.
   QString m_connectingAddress;
+  // Whether that attempt carried a password (a refusal then means a wrong one).
+  bool m_attemptHadPassword = false;
 };

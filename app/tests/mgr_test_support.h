@@ -46,6 +46,9 @@ public:
         connect(mgr, SIGNAL(signal_connect_timeout()), this, SLOT(slot_connect_timeout()));
         connect(mgr, SIGNAL(signal_connect_closed()), this, SLOT(slot_connect_closed()));
         connect(this, SIGNAL(signal_connect(QString)), mgr, SLOT(slot_connect(QString)));
+        connect(this, SIGNAL(signal_connect_password(QString, QString)), mgr,
+                SLOT(slot_connect_password(QString, QString)));
+        connect(mgr, SIGNAL(signal_connect_failed()), this, SLOT(slot_connect_failed()));
         connect(this, SIGNAL(signal_disconnect()), mgr, SLOT(slot_disconnect()));
         connect(this, SIGNAL(signal_send()), mgr, SLOT(slot_send()));
         connect(this, SIGNAL(signal_stopsend()), mgr, SLOT(slot_stopsend()));
@@ -87,6 +90,7 @@ public:
 
 signals:
     void signal_connect(QString address);
+    void signal_connect_password(QString address, QString password);
     void signal_disconnect();
     void signal_send();
     void signal_stopsend();
@@ -94,6 +98,7 @@ signals:
 
 private slots:
     void slot_connect_succeed() { note("connect_succeed"); }
+    void slot_connect_failed() { note("connect_failed"); }
     void slot_send_succeed() { note("send_succeed"); }
     void slot_send_failed() { note("send_failed"); }
     void slot_stopsend_succeed() { note("stopsend_succeed"); }
