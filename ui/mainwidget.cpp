@@ -151,6 +151,15 @@ void Widget::updateUiState() {
   }
 }
 
+void Widget::bringToFront() {
+  if (isMinimized())
+    showNormal();
+  else
+    show();
+  raise();
+  activateWindow();
+}
+
 void Widget::information(const QString& text) {
   CMessageBoxDlg::information(this, QStringLiteral("提示"), text);
 }

@@ -33,6 +33,8 @@ class Widget : public CBaseWgt {
   ~Widget() override;
 
   int uiState() const { return m_uiState; }
+  // Shown, restored if minimised, raised and activated (a second start).
+  void bringToFront();
 
  signals:
   void signal_connect(QString);
