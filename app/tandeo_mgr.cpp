@@ -62,6 +62,17 @@ TandeoMgr::TandeoMgr()
     TDS_SetSysMetric(sdkHandle_, metrics.width, metrics.height);
     qInfo() << "TandeoMgr::TandeoMgr" << __LINE__ << metrics.desktop.right << " " << metrics.desktop.bottom;
     captureHandler_.setCaptureArea(captureHandler_.capture, &metrics.desktop);
+    captureArea_ = metrics.desktop;
+    screens_ = desktopScreens();
+    for (const ScreenArea &screen : qAsConst(screens_)) {
+        if (screen.area.left == captureArea_.left && screen.area.top == captureArea_.top &&
+            screen.area.right == captureArea_.right && screen.area.bottom == captureArea_.bottom)
+            captureScreen_ = screen.name;
+    }
+    if (metrics.width > 0) {
+        connect(&screenWatch_, &QTimer::timeout, this, &TandeoMgr::refreshScreens);
+        screenWatch_.start(kScreenWatchMs);
+    }
 
     // Queued whatever thread emits: the close is handled after the window
     // has heard of it.
@@ -255,6 +266,54 @@ void TandeoMgr::slot_connect_closed()
             if (localStatus() == LOCAL_STATUS_IDLE)
                 TDS_Disconnect(sdkHandle_);
         });
+}
+
+void TandeoMgr::slot_choose_screen(QString name)
+{
+    qInfo() << "TandeoMgr::slot_choose_screen" << __LINE__ << "share screen " << name;
+    chosenScreen_ = name;
+    applyCaptureArea();
+}
+
+void TandeoMgr::refreshScreens()
+{
+    const QList<ScreenArea> now = desktopScreens();
+    if (now.isEmpty() || now == screens_)
+        return;
+    screens_ = now;
+    applyCaptureArea();
+    emit signal_screens_changed();
+}
+
+void TandeoMgr::applyCaptureArea()
+{
+    if (!sdkHandle_)
+        return;
+    // The chosen monitor, else the primary one, else the first.
+    const ScreenArea *pick = nullptr;
+    for (const ScreenArea &screen : qAsConst(screens_)) {
+        if (!chosenScreen_.isEmpty() && screen.name == chosenScreen_)
+            pick = &screen;
+    }
+    for (const ScreenArea &screen : qAsConst(screens_)) {
+        if (!pick && screen.primary)
+            pick = &screen;
+    }
+    if (!pick && !screens_.isEmpty())
+        pick = &screens_.front();
+    if (!pick)
+        return;
+    const TDS_RECT area = pick->area;
+    captureScreen_ = pick->name;
+    if (area.left == captureArea_.left && area.top == captureArea_.top && area.right == captureArea_.right &&
+        area.bottom == captureArea_.bottom)
+        return;
+    captureArea_ = area;
+    qInfo() << "TandeoMgr::applyCaptureArea" << __LINE__ << "capture area" << captureScreen_ << area.left << area.top
+            << area.right << area.bottom;
+    // Takes only the capture's own lock, around an assignment.
+    TDS_SetSysMetric(sdkHandle_, area.right - area.left, area.bottom - area.top);
+    captureHandler_.setCaptureArea(captureHandler_.capture, &area);
 }
 
 void TDS_CALL TandeoMgr::OnSelectThreadEvent(void *userData, int event, int value)

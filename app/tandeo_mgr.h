@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 
+#include "app/screen_metrics.h"
 #include "tdsdk.h"
 
 // The application's one session manager. It owns the session handle for the
@@ -54,6 +55,13 @@ public:
     // How long a stop request waits for the device's acknowledgement before
     // the manager counts sharing as stopped (the stream itself stops at once).
     static constexpr int kStopAckWaitMs = 3000;
+    // How often the display's monitors are read again, so that the capture
+    // follows a change of their size or arrangement.
+    static constexpr int kScreenWatchMs = 1000;
+
+    // The monitors of the display and the one that is shared (its name).
+    QList<ScreenArea> screens() const { return screens_; }
+    QString captureScreen() const { return captureScreen_; }
 
 signals:
     void signal_connect_succeed();
@@ -67,6 +75,8 @@ signals:
     void signal_connect_rejected(int i);
     void signal_connect_timeout();
     void signal_connect_closed();
+    // The monitors changed (added, removed, moved or resized).
+    void signal_screens_changed();
 
 private slots:
     void slot_connect(QString strInfo);
@@ -77,6 +87,8 @@ private slots:
     void slot_send();
     void slot_stopsend();
     void slot_connect_closed();
+    // Share this monitor from now on (an empty name: the primary one).
+    void slot_choose_screen(QString name);
 
 private:
     TandeoMgr();
@@ -101,6 +113,9 @@ private:
     int newAttempt(bool over, LocalStatus status);
     void pairFailedAtOnce(int attempt);
     void stopWaitOver();
+    void refreshScreens();
+    // Points the capture at the chosen monitor as it is now.
+    void applyCaptureArea();
 
     TDSdkHandle sdkHandle_ = nullptr;
     // Written by the slots (GUI thread) and by the callback (session thread).
@@ -118,6 +133,12 @@ private:
     QThread workerThread_;
     QObject *worker_ = nullptr;
     QTimer stopWait_;
+
+    QList<ScreenArea> screens_;
+    QString chosenScreen_;
+    QString captureScreen_;
+    TDS_RECT captureArea_ = {0, 0, 0, 0};
+    QTimer screenWatch_;
     CaptureHandler captureHandler_ = {nullptr, nullptr};
     bool netStarted_ = false;
 

@@ -62,6 +62,8 @@ Widget::Widget(QWidget* parent)
   connect(mgr, SIGNAL(signal_connect_rejected(int)), this, SLOT(slot_connect_rejected(int)));
   connect(mgr, SIGNAL(signal_connect_timeout()), this, SLOT(slot_connect_timeout()));
   connect(mgr, SIGNAL(signal_connect_closed()), this, SLOT(slot_connect_closed()));
+  connect(mgr, SIGNAL(signal_screens_changed()), this, SLOT(slot_screens_changed()));
+  connect(this, SIGNAL(signal_choose_screen(QString)), mgr, SLOT(slot_choose_screen(QString)));
   connect(this, SIGNAL(signal_connect(QString)), mgr, SLOT(slot_connect(QString)));
   connect(this, SIGNAL(signal_connect_password(QString, QString)), mgr,
           SLOT(slot_connect_password(QString, QString)));
@@ -95,6 +97,10 @@ void Widget::initUi() {
   for (const QString& address : qAsConst(m_recentAddresses)) {
     if (!address.isEmpty()) ui->comboBox_input->addItem(address);
   }
+
+  ui->comboBox_screen->setView(new QListView(this));
+  ui->comboBox_screen->setToolTip(QStringLiteral("共享的屏幕"));
+  ui->comboBox_screen->hide();
 
   ui->stackedWidget->setCurrentWidget(ui->page_ready);
   CGeneralUtils::setStyle(this, QStringLiteral(":/qss/qss/tandeo.qss"));
@@ -149,6 +155,34 @@ void Widget::updateUiState() {
     default:
       break;
   }
+  updateScreenChoice();
+}
+
+void Widget::updateScreenChoice() {
+  TandeoMgr* mgr = TandeoMgr::instance();
+  const QList<ScreenArea> screens = mgr ? mgr->screens() : QList<ScreenArea>();
+  const bool offer = screens.size() > 1 && ui->stackedWidget->currentWidget() == ui->page_run;
+  if (offer) {
+    const QSignalBlocker blocker(ui->comboBox_screen);
+    ui->comboBox_screen->clear();
+    for (const ScreenArea& screen : screens) {
+      QString text = QStringLiteral("%1  %2×%3")
+                         .arg(screen.name)
+                         .arg(screen.area.right - screen.area.left)
+                         .arg(screen.area.bottom - screen.area.top);
+      if (screen.primary) text += QStringLiteral(" (主屏幕)");
+      ui->comboBox_screen->addItem(text, screen.name);
+    }
+    ui->comboBox_screen->setCurrentIndex(qMax(0, ui->comboBox_screen->findData(mgr->captureScreen())));
+  }
+  ui->comboBox_screen->setVisible(offer);
+}
+
+void Widget::slot_screens_changed() { updateScreenChoice(); }
+
+void Widget::on_comboBox_screen_activated(int index) {
+  const QString name = ui->comboBox_screen->itemData(index).toString();
+  if (!name.isEmpty()) emit signal_choose_screen(name);
 }
 
 void Widget::bringToFront() {

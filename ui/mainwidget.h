@@ -40,6 +40,8 @@ class Widget : public CBaseWgt {
   void signal_connect(QString);
   // Pairing again, with the password the user gave after a refusal.
   void signal_connect_password(QString, QString);
+  // The user picked the monitor to share (by its name).
+  void signal_choose_screen(QString);
   void signal_disconnect();
   void signal_send();
   void signal_stopsend();
@@ -68,8 +70,12 @@ class Widget : public CBaseWgt {
   void slot_connect_rejected(int iCode);
   void slot_connect_timeout();
   void slot_connect_closed();
+  void slot_screens_changed();
+  void on_comboBox_screen_activated(int index);
 
  private:
+  // The monitor list of the sharing page: shown only with more than one.
+  void updateScreenChoice();
   void initUi();
   void updateUiState();
   void setUiState(int state);

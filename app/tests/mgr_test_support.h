@@ -49,6 +49,7 @@ public:
         connect(this, SIGNAL(signal_connect_password(QString, QString)), mgr,
                 SLOT(slot_connect_password(QString, QString)));
         connect(mgr, SIGNAL(signal_connect_failed()), this, SLOT(slot_connect_failed()));
+        connect(this, SIGNAL(signal_choose_screen(QString)), mgr, SLOT(slot_choose_screen(QString)));
         connect(this, SIGNAL(signal_disconnect()), mgr, SLOT(slot_disconnect()));
         connect(this, SIGNAL(signal_send()), mgr, SLOT(slot_send()));
         connect(this, SIGNAL(signal_stopsend()), mgr, SLOT(slot_stopsend()));
@@ -91,6 +92,7 @@ public:
 signals:
     void signal_connect(QString address);
     void signal_connect_password(QString address, QString password);
+    void signal_choose_screen(QString name);
     void signal_disconnect();
     void signal_send();
     void signal_stopsend();
