@@ -6,6 +6,7 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 
 #include "app/save_datafile.h"
 #include "app/tandeo_mgr.h"
@@ -99,6 +100,8 @@ void Widget::initUi() {
   }
 
   ui->comboBox_screen->setView(new QListView(this));
+  // The style sheet's item rules reach the list through this delegate.
+  ui->comboBox_screen->setItemDelegate(new QStyledItemDelegate(ui->comboBox_screen));
   ui->comboBox_screen->setToolTip(QStringLiteral("共享的屏幕"));
   ui->comboBox_screen->hide();
 
