@@ -270,8 +270,10 @@ class MainWidgetE2E : public QObject {
     QCOMPARE(media, 20);
     QTRY_COMPARE_WITH_TIMEOUT(w->uiState(), int(Widget::UI_STATE_SENDING), 5000);
 
-    // From here on the device reads nothing; the buffers fill within a second.
+    // From here on the device reads nothing; the buffers fill within a
+    // second, and the busy screen has done its part.
     QTest::qWait(1500);
+    noise.stop();
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0;
