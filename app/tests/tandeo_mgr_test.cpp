@@ -522,10 +522,13 @@ TEST(MgrNoDescriptors, AttemptThatCannotStartEndsAtOnce)
 {
     TandeoMgr::createInstance();
     TandeoMgr *mgr = TandeoMgr::instance();
-    StandInWindow win;
-    win.wire(mgr);
     FakeDevice dev("127.0.120.3");
     ASSERT_TRUE(dev.listening());
+    // Only plain code runs while no descriptor is left: no spy, no test
+    // event loop (the sanitizers' checks of a type seen for the first time
+    // read files).
+    int failed = 0;
+    QObject::connect(mgr, &TandeoMgr::signal_connect_failed, [&failed] { ++failed; });
 
     std::vector<std::FILE *> hog;
     while (hog.size() < 65536) {
@@ -544,18 +547,27 @@ TEST(MgrNoDescriptors, AttemptThatCannotStartEndsAtOnce)
         TandeoMgr::destroyInstance();
         GTEST_SKIP() << "descriptor limit too high to exhaust; ctest runs this under prlimit";
     }
-    emit win.signal_connect(QStringLiteral("127.0.120.3"));
-    EXPECT_EQ(mgr->localStatus(), TandeoMgr::LOCAL_STATUS_CONNECTING);
-    const bool failed = win.waitFor("connect_failed", 1, 3000);
+    QMetaObject::invokeMethod(mgr, "slot_connect", Q_ARG(QString, QStringLiteral("127.0.120.3")));
+    const std::int32_t whileTrying = mgr->localStatus();
+    QElapsedTimer clock;
+    clock.start();
+    while (failed == 0 && clock.elapsed() < 3000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
     release();
-    ASSERT_TRUE(failed);
+    EXPECT_EQ(whileTrying, TandeoMgr::LOCAL_STATUS_CONNECTING);
+    ASSERT_EQ(failed, 1);
     EXPECT_EQ(mgr->localStatus(), TandeoMgr::LOCAL_STATUS_IDLE);
-    EXPECT_EQ(win.results.size(), 1);
 
+    // With descriptors again, the next attempt pairs.
+    StandInWindow win;
+    win.wire(mgr);
     emit win.signal_connect(QStringLiteral("127.0.120.3"));
     ASSERT_TRUE(dev.accept());
     ASSERT_TRUE(dev.acceptPairing());
     ASSERT_TRUE(win.waitFor("connect_succeed"));
+    EXPECT_EQ(win.count("connect_failed"), 0);
     TandeoMgr::destroyInstance();
 }
 
