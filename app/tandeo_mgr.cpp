@@ -129,9 +129,7 @@ void TandeoMgr::slot_connect(QString strInfo)
 
 void TandeoMgr::slot_connect_password(QString strInfo, QString password)
 {
-    QByteArray bytes = password.toUtf8();
-    connectTo(strInfo, bytes);
-    bytes.fill('\0');
+    connectTo(strInfo, password.toUtf8());
 }
 
 void TandeoMgr::connectTo(const QString &strInfo, const QByteArray &password)
@@ -182,7 +180,7 @@ void TandeoMgr::pairFailedAtOnce(int attempt)
         attemptOver_ = true;
         setStatus(LOCAL_STATUS_IDLE);
     }
-    qInfo() << "TandeoMgr::slot_connect" << __LINE__ << "TDS_AttemptToPair failed, the attempt is over";
+    qInfo() << "TandeoMgr::pairFailedAtOnce" << __LINE__ << "TDS_AttemptToPair failed, the attempt is over";
     emit signal_connect_failed();
 }
 
@@ -249,7 +247,7 @@ void TandeoMgr::stopWaitOver()
             return;
         setStatus(LOCAL_STATUS_CONNECTED);
     }
-    qInfo() << "TandeoMgr::slot_stopsend" << __LINE__ << "no stop acknowledgement from peer within"
+    qInfo() << "TandeoMgr::stopWaitOver" << __LINE__ << "no stop acknowledgement from peer within"
             << kStopAckWaitMs << "ms; sharing stopped";
     emit signal_stopsend_succeed();
 }
