@@ -15,8 +15,6 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
 class MgrScreens : public ::testing::Test
 {
 protected:
@@ -80,15 +78,7 @@ TEST_F(MgrScreens, ChoiceSetsTheCaptureAreaThatFollowsTheMonitor)
     while (dev.readFrame(f) && f.type != TDMSG_START_ENCODING_REQ) {
     }
     ASSERT_EQ(f.type, unsigned(TDMSG_START_ENCODING_REQ));
-    Bytes params(TD_ENC_PARAMS_WIRE_SIZE, 0);
-    td_put_be32(params.data() + 0, 3);
-    td_put_be32(params.data() + 4, 8);
-    td_put_be32(params.data() + 8, 66);
-    td_put_be32(params.data() + 12, 10);
-    td_put_be32(params.data() + 16, 1);
-    td_put_be32(params.data() + 20, 500000);
-    td_put_be32(params.data() + 24, 1400);
-    ASSERT_TRUE(dev.sendFrame(TDMSG_START_ENCODING_ACK, params));
+    ASSERT_TRUE(dev.sendFrame(TDMSG_START_ENCODING_ACK, smallParamsRecord(10, 500000)));
     ASSERT_TRUE(win.waitFor("send_succeed"));
     ASSERT_TRUE(receiveMedia(dev, 5));
 

@@ -21,6 +21,23 @@
 #include <string>
 #include <vector>
 
+#include "tdwire.h"
+
+// A start acknowledgement from a scripted device: a small picture (code 8)
+// at `fps` pictures a second.
+inline std::vector<unsigned char> smallParamsRecord(std::uint32_t fps = 5, std::uint32_t bitRate = 100000)
+{
+    std::vector<unsigned char> r(TD_ENC_PARAMS_WIRE_SIZE, 0);
+    td_put_be32(r.data() + 0, 3);
+    td_put_be32(r.data() + 4, 8);
+    td_put_be32(r.data() + 8, 66);
+    td_put_be32(r.data() + 12, fps);
+    td_put_be32(r.data() + 16, 1);
+    td_put_be32(r.data() + 20, bitRate);
+    td_put_be32(r.data() + 24, 1400);
+    return r;
+}
+
 // Receives the manager's results on its slots and records, for each, the
 // thread it ran on; re-emits each as received(name, argument) for a spy.
 class StandInWindow : public QObject

@@ -40,6 +40,16 @@ Packet Parse(const Frame& f) {
   return k;
 }
 
+// The frames after a stop request hold the request, and no media after it.
+::testing::AssertionResult StopEndsTheStream(const std::vector<Frame>& frames) {
+  auto stop = std::find_if(frames.begin(), frames.end(),
+                           [](const Frame& f) { return f.type == TDMSG_STOP_ENCODING_REQ; });
+  if (stop == frames.end()) return ::testing::AssertionFailure() << "no stop request";
+  auto media = std::count_if(stop, frames.end(), [](const Frame& f) { return f.type == TDMSG_MEDIA; });
+  if (media) return ::testing::AssertionFailure() << media << " media messages after the stop request";
+  return ::testing::AssertionSuccess();
+}
+
 class Streaming : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -139,10 +149,7 @@ TEST_F(Streaming, StartStreamUpdateAndStop) {
   // acknowledgement then only reaps the codec thread.
   TDS_ReqToStopEncoding(h);
   std::vector<Frame> afterStop = dev.drain(600);
-  auto stop = std::find_if(afterStop.begin(), afterStop.end(),
-                           [](const Frame& f) { return f.type == TDMSG_STOP_ENCODING_REQ; });
-  ASSERT_NE(stop, afterStop.end());
-  EXPECT_EQ(std::count_if(stop, afterStop.end(), [](const Frame& f) { return f.type == TDMSG_MEDIA; }), 0);
+  EXPECT_TRUE(StopEndsTheStream(afterStop));
   ASSERT_TRUE(dev.sendFrame(TDMSG_STOP_ENCODING_ACK));
   ASSERT_TRUE(log.waitFor(SELECT_THREAD_EVENT_STOP_ENC, 0, 3000));
   std::vector<Frame> rest = dev.drain(600);
@@ -165,10 +172,7 @@ TEST_F(Streaming, UnansweredStopStillStopsAndALaterStartWorks) {
   ASSERT_TRUE(nextMedia(k, 5000));
   TDS_ReqToStopEncoding(h);
   std::vector<Frame> afterStop = dev.drain(500);
-  auto stop = std::find_if(afterStop.begin(), afterStop.end(),
-                           [](const Frame& f) { return f.type == TDMSG_STOP_ENCODING_REQ; });
-  ASSERT_NE(stop, afterStop.end());
-  EXPECT_EQ(std::count_if(stop, afterStop.end(), [](const Frame& f) { return f.type == TDMSG_MEDIA; }), 0);
+  EXPECT_TRUE(StopEndsTheStream(afterStop));
 
   TDS_ReqToStartEncoding(h);
   Frame f;
