@@ -21,12 +21,13 @@ int main(int argc, char* argv[]) {
                      QStringLiteral("/log4qt_win.properties"));
   qInfo() << "main" << __LINE__ << "load logSystem cucceed";
 
-  // The running window stays as it is; the hand-over is only noted.
-  QObject::connect(&app, &CSingleApplication::messageAvailable, [](const QString& message) {
-    qDebug() << "main" << __LINE__ << "another instance was started:" << message;
-  });
-
   Widget* window = new Widget(nullptr);
+  // A second start means the user is looking for the window: bring it up.
+  QObject::connect(&app, &CSingleApplication::messageAvailable, window, [window](const QString& message) {
+    qDebug() << "main" << __LINE__ << "another instance was started:" << message;
+    window->bringToFront();
+    qInfo() << "main" << __LINE__ << "brought the window to the front";
+  });
   window->show();
   const int result = app.exec();
   delete window;

@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QDebug>
 
+#include <algorithm>
+#include <cstring>
+
 TandeoMgr *TandeoMgr::s_instance = nullptr;
 
 void TandeoMgr::createInstance()
@@ -30,6 +33,17 @@ void TandeoMgr::destroyInstance()
 TandeoMgr::TandeoMgr()
     : QObject(nullptr)
 {
+    // The worker exists with or without a session, so that every slot can
+    // queue on it; it only ever runs session calls.
+    worker_ = new QObject;
+    worker_->moveToThread(&workerThread_);
+    workerThread_.setObjectName(QStringLiteral("tandeo-session-calls"));
+    workerThread_.start();
+    stopWait_.setSingleShot(true);
+    stopWait_.setTimerType(Qt::PreciseTimer);
+    stopWait_.setInterval(kStopAckWaitMs);
+    connect(&stopWait_, &QTimer::timeout, this, &TandeoMgr::stopWaitOver);
+
     if (!plat::netStartup()) {
         qInfo() << "TandeoMgr::TandeoMgr" << __LINE__ << "WSAStartup error";
         return;
@@ -48,23 +62,77 @@ TandeoMgr::TandeoMgr()
     TDS_SetSysMetric(sdkHandle_, metrics.width, metrics.height);
     qInfo() << "TandeoMgr::TandeoMgr" << __LINE__ << metrics.desktop.right << " " << metrics.desktop.bottom;
     captureHandler_.setCaptureArea(captureHandler_.capture, &metrics.desktop);
+    captureArea_ = metrics.desktop;
+    screens_ = desktopScreens();
+    for (const ScreenArea &screen : qAsConst(screens_)) {
+        if (screen.area.left == captureArea_.left && screen.area.top == captureArea_.top &&
+            screen.area.right == captureArea_.right && screen.area.bottom == captureArea_.bottom)
+            captureScreen_ = screen.name;
+    }
+    if (metrics.width > 0) {
+        connect(&screenWatch_, &QTimer::timeout, this, &TandeoMgr::refreshScreens);
+        screenWatch_.start(kScreenWatchMs);
+    }
 
-    // Queued whatever thread emits: the slot waits for the session thread,
-    // so it must never run on it.
+    // Queued whatever thread emits: the close is handled after the window
+    // has heard of it.
     connect(this, SIGNAL(signal_connect_closed()), this, SLOT(slot_connect_closed()), Qt::QueuedConnection);
 }
 
 TandeoMgr::~TandeoMgr()
 {
-    // Ending a running connection is the session's business: destroying the
-    // handle stops its threads, and no callback runs after it returns.
+    // Calls still queued are dropped; the one under way ends within the
+    // session's own limits. Then the handle goes, which ends a running
+    // connection and its threads; no callback runs after it returns.
+    workerThread_.quit();
+    workerThread_.wait();
+    delete worker_;
     DestroyTDSdkHandle(sdkHandle_);
     sdkHandle_ = nullptr;
     if (netStarted_)
         plat::netCleanup();
 }
 
+void TandeoMgr::onWorker(std::function<void()> job)
+{
+    QMetaObject::invokeMethod(worker_, std::move(job), Qt::QueuedConnection);
+}
+
+void TandeoMgr::emitForAttempt(int attempt, std::function<void()> emission)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, attempt, emission] {
+            bool current;
+            {
+                std::lock_guard<std::mutex> g(attemptLock_);
+                current = attempt == attempt_;
+            }
+            if (current)
+                emission();
+        },
+        Qt::QueuedConnection);
+}
+
+int TandeoMgr::newAttempt(bool over, LocalStatus status)
+{
+    std::lock_guard<std::mutex> g(attemptLock_);
+    attemptOver_ = over;
+    setStatus(status);
+    return ++attempt_;
+}
+
 void TandeoMgr::slot_connect(QString strInfo)
+{
+    connectTo(strInfo, QByteArray());
+}
+
+void TandeoMgr::slot_connect_password(QString strInfo, QString password)
+{
+    connectTo(strInfo, password.toUtf8());
+}
+
+void TandeoMgr::connectTo(const QString &strInfo, const QByteArray &password)
 {
     qInfo() << "TandeoMgr::slot_connect" << __LINE__ << "tandeoLocalStatus_ is " << localStatus();
     if (!sdkHandle_) {
@@ -77,32 +145,55 @@ void TandeoMgr::slot_connect(QString strInfo)
                 << "ConnectBtnClicked, but return as a connecting attempt is ongoing";
         return;
     }
-    // Also when idle: a rejected attempt leaves its session thread running
-    // until the device hangs up or its keep-alive limit passes. Pairing
-    // would wait for that thread here, on the GUI thread, and its late close
-    // would be reported in the middle of the new attempt. Ended this way it
-    // reports nothing; with no thread the call returns at once.
-    TDS_Disconnect(sdkHandle_);
-    setStatus(LOCAL_STATUS_IDLE);
-
-    char password[128] = {};
-    TDS_SetPassword(sdkHandle_, password);
-
     qInfo() << "TandeoMgr::slot_connect" << __LINE__ << "ConnectBtnClicked: trying to connect to peer " << strInfo;
+    // Connecting from here on: results of the earlier attempt are dropped,
+    // and a report of this one may arrive before the call below returns.
+    const int attempt = newAttempt(false, LOCAL_STATUS_CONNECTING);
     const QByteArray address = strInfo.toUtf8();
-    // Set before the call: the session thread may report the result before
-    // TDS_AttemptToPair returns, and that report must stand.
-    setStatus(LOCAL_STATUS_CONNECTING);
-    TDS_AttemptToPair(sdkHandle_, address.constData(), this, &TandeoMgr::OnSelectThreadEvent);
+    onWorker([this, attempt, address, password] {
+        // Also when idle: a refused or closed attempt may leave its session
+        // thread to be ended or reaped, and ended this way it reports nothing.
+        TDS_Disconnect(sdkHandle_);
+        char buffer[128] = {};
+        std::memcpy(buffer, password.constData(), std::min<std::size_t>(password.size(), 63));
+        TDS_SetPassword(sdkHandle_, buffer);
+        std::memset(buffer, 0, sizeof buffer);
+        liveAttempt_.store(attempt);
+        const int result = TDS_AttemptToPair(sdkHandle_, address.constData(), this, &TandeoMgr::OnSelectThreadEvent);
+        if (result == TDS_FAILED) {
+            // Failed at once: there may be no session thread to report
+            // anything, so the attempt ends here.
+            TDS_Disconnect(sdkHandle_);
+            liveAttempt_.store(0);
+            QMetaObject::invokeMethod(this, [this, attempt] { pairFailedAtOnce(attempt); }, Qt::QueuedConnection);
+        }
+    });
     qInfo() << "TandeoMgr::slot_connect" << __LINE__ << "ConnectBtnClicked: tandeo peer is NOT connected";
+}
+
+void TandeoMgr::pairFailedAtOnce(int attempt)
+{
+    {
+        std::lock_guard<std::mutex> g(attemptLock_);
+        if (attempt != attempt_ || attemptOver_)
+            return;
+        attemptOver_ = true;
+        setStatus(LOCAL_STATUS_IDLE);
+    }
+    qInfo() << "TandeoMgr::pairFailedAtOnce" << __LINE__ << "TDS_AttemptToPair failed, the attempt is over";
+    emit signal_connect_failed();
 }
 
 void TandeoMgr::slot_disconnect()
 {
     qInfo() << "TandeoMgr::slot_disconnect" << __LINE__ << "tandeoLocalStatus_ is " << localStatus();
+    stopWait_.stop();
+    newAttempt(true, LOCAL_STATUS_IDLE);
     if (sdkHandle_)
-        TDS_Disconnect(sdkHandle_);
-    setStatus(LOCAL_STATUS_IDLE);
+        onWorker([this] {
+            TDS_Disconnect(sdkHandle_);
+            liveAttempt_.store(0);
+        });
     qInfo() << "TandeoMgr::slot_disconnect" << __LINE__ << "ConnectBtnClicked: sent request to disconnect from peer";
 }
 
@@ -118,12 +209,14 @@ void TandeoMgr::slot_send()
         qInfo() << "TandeoMgr::slot_send" << __LINE__ << "already request start encoding";
     } else if (status == LOCAL_STATUS_CONNECTED) {
         // The status moves before the request goes out: the device's
-        // acknowledgement may reach the session thread before the request
-        // call returns, and must find the request recorded. A session event
-        // that changed the status meanwhile wins.
-        std::int32_t expected = LOCAL_STATUS_CONNECTED;
-        if (tandeoLocalStatus_.compare_exchange_strong(expected, LOCAL_STATUS_START_REQUESTED))
-            TDS_ReqToStartEncoding(sdkHandle_);
+        // acknowledgement may come back before the worker's call returns.
+        {
+            std::lock_guard<std::mutex> g(attemptLock_);
+            if (localStatus() != LOCAL_STATUS_CONNECTED)
+                return;
+            setStatus(LOCAL_STATUS_START_REQUESTED);
+        }
+        onWorker([this] { TDS_ReqToStartEncoding(sdkHandle_); });
     }
 }
 
@@ -133,14 +226,30 @@ void TandeoMgr::slot_stopsend()
     qInfo() << "TandeoMgr::slot_stopsend" << __LINE__ << "tandeoLocalStatus_ is " << status;
     if (status == LOCAL_STATUS_ENCODING) {
         qInfo() << "TandeoMgr::slot_stopsend" << __LINE__ << "before TDS_ReqToStopEncoding";
-        TDS_ReqToStopEncoding(sdkHandle_);
+        // The session stops the pictures at once; the window waits for the
+        // device's acknowledgement, but not for ever.
+        onWorker([this] { TDS_ReqToStopEncoding(sdkHandle_); });
+        stopWait_.start();
     } else if (status == LOCAL_STATUS_IDLE) {
         if (sdkHandle_)
-            TDS_Disconnect(sdkHandle_);
+            onWorker([this] { TDS_Disconnect(sdkHandle_); });
         qInfo() << "TandeoMgr::slot_stopsend" << __LINE__ << "before signal_connect_closed ";
         emit signal_connect_closed();
         qInfo() << "TandeoMgr::slot_stopsend" << __LINE__ << "after signal_connect_closed ";
     }
+}
+
+void TandeoMgr::stopWaitOver()
+{
+    {
+        std::lock_guard<std::mutex> g(attemptLock_);
+        if (localStatus() != LOCAL_STATUS_ENCODING)
+            return;
+        setStatus(LOCAL_STATUS_CONNECTED);
+    }
+    qInfo() << "TandeoMgr::stopWaitOver" << __LINE__ << "no stop acknowledgement from peer within"
+            << kStopAckWaitMs << "ms; sharing stopped";
+    emit signal_stopsend_succeed();
 }
 
 void TandeoMgr::slot_connect_closed()
@@ -151,7 +260,58 @@ void TandeoMgr::slot_connect_closed()
     // idle means a newer attempt has started since (and already ended the
     // old thread); disconnecting now would end that attempt silently.
     if (sdkHandle_ && status == LOCAL_STATUS_IDLE)
-        TDS_Disconnect(sdkHandle_);
+        onWorker([this] {
+            if (localStatus() == LOCAL_STATUS_IDLE)
+                TDS_Disconnect(sdkHandle_);
+        });
+}
+
+void TandeoMgr::slot_choose_screen(QString name)
+{
+    qInfo() << "TandeoMgr::slot_choose_screen" << __LINE__ << "share screen " << name;
+    chosenScreen_ = name;
+    applyCaptureArea();
+}
+
+void TandeoMgr::refreshScreens()
+{
+    const QList<ScreenArea> now = desktopScreens();
+    if (now.isEmpty() || now == screens_)
+        return;
+    screens_ = now;
+    applyCaptureArea();
+    emit signal_screens_changed();
+}
+
+void TandeoMgr::applyCaptureArea()
+{
+    if (!sdkHandle_)
+        return;
+    // The chosen monitor, else the primary one, else the first.
+    const ScreenArea *pick = nullptr;
+    for (const ScreenArea &screen : qAsConst(screens_)) {
+        if (!chosenScreen_.isEmpty() && screen.name == chosenScreen_)
+            pick = &screen;
+    }
+    for (const ScreenArea &screen : qAsConst(screens_)) {
+        if (!pick && screen.primary)
+            pick = &screen;
+    }
+    if (!pick && !screens_.isEmpty())
+        pick = &screens_.front();
+    if (!pick)
+        return;
+    const TDS_RECT area = pick->area;
+    captureScreen_ = pick->name;
+    if (area.left == captureArea_.left && area.top == captureArea_.top && area.right == captureArea_.right &&
+        area.bottom == captureArea_.bottom)
+        return;
+    captureArea_ = area;
+    qInfo() << "TandeoMgr::applyCaptureArea" << __LINE__ << "capture area" << captureScreen_ << area.left << area.top
+            << area.right << area.bottom;
+    // Takes only the capture's own lock, around an assignment.
+    TDS_SetSysMetric(sdkHandle_, area.right - area.left, area.bottom - area.top);
+    captureHandler_.setCaptureArea(captureHandler_.capture, &area);
 }
 
 void TDS_CALL TandeoMgr::OnSelectThreadEvent(void *userData, int event, int value)
@@ -163,42 +323,7 @@ void TandeoMgr::SelectThreadCallback(int event, int value)
 {
     printParam(event, value);
 
-    switch (event) {
-    case SELECT_THREAD_EVENT_CONNSTATUS_CHANGE:
-        switch (value) {
-        case TDH239_CONNECTION_OK:
-            setStatus(LOCAL_STATUS_CONNECTED);
-            emit signal_connect_succeed();
-            break;
-        case TDH239_CONNECTION_REJECTED: {
-            int reason = TDS_GetPairRejectedReason(sdkHandle_);
-            // Idle before the window hears of it, so that its next connect
-            // command is not taken for a repeat.
-            setStatus(LOCAL_STATUS_IDLE);
-            emit signal_connect_rejected(reason);
-            break;
-        }
-        case TDH239_CONNECTING_TIMEOUT:
-            setStatus(LOCAL_STATUS_IDLE);
-            emit signal_connect_timeout();
-            break;
-        case TDH239_CONNECTION_CLOSE:
-            qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "before signal_connect_closed ";
-            if (tandeoLocalStatus_.exchange(LOCAL_STATUS_IDLE) == LOCAL_STATUS_IDLE) {
-                qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "before signal_connect_closed ";
-                emit signal_connect_closed();
-            } else {
-                qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "before signal_connect_closed ";
-                emit signal_connect_closed();
-                qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "after signal_connect_closed ";
-            }
-            break;
-        default:
-            break;
-        }
-        break;
-
-    case SELECT_THREAD_EVENT_H239STATUS_CHANGE:
+    if (event == SELECT_THREAD_EVENT_H239STATUS_CHANGE) {
         qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "status change to " << value;
         switch (value) {
         case TDH239_CONNECTED:
@@ -216,37 +341,97 @@ void TandeoMgr::SelectThreadCallback(int event, int value)
         default:
             break;
         }
-        break;
-
-    case SELECT_THREAD_EVENT_START_ENC: {
-        std::int32_t status = LOCAL_STATUS_START_REQUESTED;
-        if (tandeoLocalStatus_.compare_exchange_strong(status, LOCAL_STATUS_ENCODING)) {
-            emit signal_send_succeed();
-        } else {
-            // Not asked for: stop it at once. A send command that moved the
-            // status meanwhile keeps its request.
-            TDS_ReqToStopEncoding(sdkHandle_);
-            tandeoLocalStatus_.compare_exchange_strong(status, LOCAL_STATUS_CONNECTED);
-        }
-        break;
+        return;
     }
 
-    case SELECT_THREAD_EVENT_STOP_ENC: {
-        std::int32_t status = localStatus();
-        qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "SELECT_THREAD_EVENT_STOP_ENC" << status;
-        while (status == LOCAL_STATUS_START_REQUESTED || status == LOCAL_STATUS_ENCODING) {
-            if (tandeoLocalStatus_.compare_exchange_weak(status, LOCAL_STATUS_CONNECTED)) {
-                qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "emit signal_stopsend_succeed";
-                emit signal_stopsend_succeed();
+    const int reason = event == SELECT_THREAD_EVENT_CONNSTATUS_CHANGE && value == TDH239_CONNECTION_REJECTED
+                           ? TDS_GetPairRejectedReason(sdkHandle_)
+                           : 0;
+    const int live = liveAttempt_.load();
+    std::function<void()> emission;
+    bool stopUnrequested = false;
+    {
+        std::lock_guard<std::mutex> g(attemptLock_);
+        if (live != attempt_ || attemptOver_) {
+            qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "event of an ended attempt, ignored";
+            return;
+        }
+        switch (event) {
+        case SELECT_THREAD_EVENT_CONNSTATUS_CHANGE:
+            switch (value) {
+            case TDH239_CONNECTION_OK:
+                setStatus(LOCAL_STATUS_CONNECTED);
+                emission = [this] { emit signal_connect_succeed(); };
+                break;
+            case TDH239_CONNECTION_REJECTED:
+                // Idle before the window hears of it, so that its next
+                // connect command is not taken for a repeat. The refused
+                // connection is ended by the manager: its close is no news.
+                setStatus(LOCAL_STATUS_IDLE);
+                attemptOver_ = true;
+                emission = [this, reason] {
+                    onWorker([this] {
+                        if (localStatus() == LOCAL_STATUS_IDLE)
+                            TDS_Disconnect(sdkHandle_);
+                    });
+                    emit signal_connect_rejected(reason);
+                };
+                break;
+            case TDH239_CONNECTING_TIMEOUT:
+                setStatus(LOCAL_STATUS_IDLE);
+                attemptOver_ = true;
+                emission = [this] { emit signal_connect_timeout(); };
+                break;
+            case TDH239_CONNECTION_CLOSE:
+                qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "before signal_connect_closed ";
+                setStatus(LOCAL_STATUS_IDLE);
+                attemptOver_ = true;
+                emission = [this] {
+                    stopWait_.stop();
+                    emit signal_connect_closed();
+                    qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "after signal_connect_closed ";
+                };
+                break;
+            default:
                 break;
             }
-        }
-        break;
-    }
+            break;
 
-    default:
-        break;
+        case SELECT_THREAD_EVENT_START_ENC:
+            if (localStatus() == LOCAL_STATUS_START_REQUESTED) {
+                setStatus(LOCAL_STATUS_ENCODING);
+                emission = [this] { emit signal_send_succeed(); };
+            } else {
+                // Not asked for: stop it at once.
+                stopUnrequested = true;
+                if (localStatus() == LOCAL_STATUS_ENCODING)
+                    setStatus(LOCAL_STATUS_CONNECTED);
+            }
+            break;
+
+        case SELECT_THREAD_EVENT_STOP_ENC: {
+            std::int32_t status = localStatus();
+            qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "SELECT_THREAD_EVENT_STOP_ENC" << status;
+            if (status == LOCAL_STATUS_START_REQUESTED || status == LOCAL_STATUS_ENCODING) {
+                setStatus(LOCAL_STATUS_CONNECTED);
+                emission = [this] {
+                    stopWait_.stop();
+                    qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "emit signal_stopsend_succeed";
+                    emit signal_stopsend_succeed();
+                };
+            }
+            break;
+        }
+
+        default:
+            break;
+        }
     }
+    // Allowed from inside the callback: it takes only the send lock.
+    if (stopUnrequested)
+        TDS_ReqToStopEncoding(sdkHandle_);
+    if (emission)
+        emitForAttempt(live, std::move(emission));
 }
 
 void TandeoMgr::printParam(int event, int value)

@@ -13,7 +13,7 @@ constexpr double kMaxDuration = 1e7;
 }  // namespace
 
 std::string cliUsage() {
-  return "usage: tandeo-cli ADDRESS [--password TEXT] [--share] [--duration SECONDS]\n"
+  return "usage: tandeo-cli ADDRESS [--password TEXT] [--share] [--duration SECONDS] [--verbose]\n"
          "Pairs with the device at ADDRESS (IPv4, port 5001) and prints one line per session event.\n"
          "\n"
          "  --password TEXT     the device's password (at most 63 characters)\n"
@@ -21,6 +21,7 @@ std::string cliUsage() {
          "  --duration SECONDS  end this long after pairing, or with --share after the\n"
          "                      stream started: stop the stream, then disconnect\n"
          "                      (default: on Ctrl+C)\n"
+         "  --verbose           also print the session's own log lines (on stderr)\n"
          "\n"
          "Exit status: 0 paired and ended normally (also when the device stopped the\n"
          "stream), 1 usage or other error (also a stream that never started), 2 rejected,\n"
@@ -54,6 +55,8 @@ CliParse parseCliOptions(int argc, char** argv, CliOptions* o, std::string* erro
     if (arg == "--help" || arg == "-h") return CliParse::Help;
     if (arg == "--share") {
       o->share = true;
+    } else if (arg == "--verbose") {
+      o->verbose = true;
     } else if (arg == "--password" || arg == "--duration") {
       if (i + 1 >= argc) {
         *error = arg + " needs a value";

@@ -8,6 +8,7 @@ struct CliOptions {
   std::string address;    // dotted IPv4
   std::string password;   // at most 63 characters; empty: none
   bool share = false;
+  bool verbose = false;  // the session's own log lines on stderr too
   double durationSeconds = -1;  // < 0: until interrupted
 };
 

@@ -6,6 +6,7 @@
 
 #include "cli_options.h"
 #include "cli_run.h"
+#include "platform/process_env.h"
 
 namespace {
 std::atomic<bool> interrupted{false};
@@ -26,6 +27,11 @@ int main(int argc, char** argv) {
     case cli::CliParse::Run:
       break;
   }
+  // The session library logs through Qt's message streams, which read
+  // their rules once, at the first line; without --verbose only the
+  // program's own lines are printed.
+  if (!options.verbose)
+    plat::setEnvironmentVariable("QT_LOGGING_RULES", "*.debug=false;*.info=false;*.warning=false");
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
   return cli::runCli(options, stdout, stderr, interrupted);

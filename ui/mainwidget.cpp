@@ -6,6 +6,7 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 
 #include "app/save_datafile.h"
 #include "app/tandeo_mgr.h"
@@ -13,6 +14,7 @@
 #include "ui/generalutils.h"
 #include "ui/messageboxdlg.h"
 #include "ui/messagewidget.h"
+#include "ui/passworddlg.h"
 #include "ui_mainwidget.h"
 
 namespace {
@@ -20,6 +22,16 @@ namespace {
 const char kVersion[] = "2.0.0.22";
 const QString kPairIcon = QStringLiteral(":/images/images/icon_pair.png");
 const QString kBusyIcon = QStringLiteral(":/images/images/loading.gif");
+
+// The device's reasons for refusing a pairing, by the code it sent.
+QString refusalReason(int code) {
+  switch (code) {
+    case 1: return QStringLiteral("密码错误");
+    case 2: return QStringLiteral("设备忙，请稍后再试");
+    case 3: return QStringLiteral("设备不允许此电脑连接");
+    default: return QString();
+  }
+}
 
 // A press this close to an edge of the frameless window never drags it.
 constexpr int kEdge = 3;
@@ -44,13 +56,18 @@ Widget::Widget(QWidget* parent)
 
   TandeoMgr* mgr = TandeoMgr::instance();
   connect(mgr, SIGNAL(signal_connect_succeed()), this, SLOT(slot_connect_succeed()));
+  connect(mgr, SIGNAL(signal_connect_failed()), this, SLOT(slot_connect_failed()));
   connect(mgr, SIGNAL(signal_send_succeed()), this, SLOT(slot_send_succeed()));
   connect(mgr, SIGNAL(signal_send_failed()), this, SLOT(slot_send_failed()));
   connect(mgr, SIGNAL(signal_stopsend_succeed()), this, SLOT(slot_stopsend_succeed()));
   connect(mgr, SIGNAL(signal_connect_rejected(int)), this, SLOT(slot_connect_rejected(int)));
   connect(mgr, SIGNAL(signal_connect_timeout()), this, SLOT(slot_connect_timeout()));
   connect(mgr, SIGNAL(signal_connect_closed()), this, SLOT(slot_connect_closed()));
+  connect(mgr, SIGNAL(signal_screens_changed()), this, SLOT(slot_screens_changed()));
+  connect(this, SIGNAL(signal_choose_screen(QString)), mgr, SLOT(slot_choose_screen(QString)));
   connect(this, SIGNAL(signal_connect(QString)), mgr, SLOT(slot_connect(QString)));
+  connect(this, SIGNAL(signal_connect_password(QString, QString)), mgr,
+          SLOT(slot_connect_password(QString, QString)));
   connect(this, SIGNAL(signal_disconnect()), mgr, SLOT(slot_disconnect()));
   connect(this, SIGNAL(signal_send()), mgr, SLOT(slot_send()));
   connect(this, SIGNAL(signal_stopsend()), mgr, SLOT(slot_stopsend()));
@@ -82,6 +99,12 @@ void Widget::initUi() {
     if (!address.isEmpty()) ui->comboBox_input->addItem(address);
   }
 
+  ui->comboBox_screen->setView(new QListView(this));
+  // The style sheet's item rules reach the list through this delegate.
+  ui->comboBox_screen->setItemDelegate(new QStyledItemDelegate(ui->comboBox_screen));
+  ui->comboBox_screen->setToolTip(QStringLiteral("共享的屏幕"));
+  ui->comboBox_screen->hide();
+
   ui->stackedWidget->setCurrentWidget(ui->page_ready);
   CGeneralUtils::setStyle(this, QStringLiteral(":/qss/qss/tandeo.qss"));
 
@@ -105,7 +128,8 @@ void Widget::updateUiState() {
       ui->stackedWidget->setCurrentWidget(ui->page_ready);
       break;
     case UI_STATE_CONNECTING:
-      ui->pBt_connect->setText(QStringLiteral("开始连接"));
+      // While pairing the same button cancels.
+      ui->pBt_connect->setText(QStringLiteral("取消连接"));
       ui->pBt_connect->setButtonIcon(kBusyIcon, true);
       ui->stackedWidget->setCurrentWidget(ui->page_ready);
       break;
@@ -134,6 +158,43 @@ void Widget::updateUiState() {
     default:
       break;
   }
+  updateScreenChoice();
+}
+
+void Widget::updateScreenChoice() {
+  TandeoMgr* mgr = TandeoMgr::instance();
+  const QList<ScreenArea> screens = mgr ? mgr->screens() : QList<ScreenArea>();
+  const bool offer = screens.size() > 1 && ui->stackedWidget->currentWidget() == ui->page_run;
+  if (offer) {
+    const QSignalBlocker blocker(ui->comboBox_screen);
+    ui->comboBox_screen->clear();
+    for (const ScreenArea& screen : screens) {
+      QString text = QStringLiteral("%1  %2×%3")
+                         .arg(screen.name)
+                         .arg(screen.area.right - screen.area.left)
+                         .arg(screen.area.bottom - screen.area.top);
+      if (screen.primary) text += QStringLiteral(" (主屏幕)");
+      ui->comboBox_screen->addItem(text, screen.name);
+    }
+    ui->comboBox_screen->setCurrentIndex(qMax(0, ui->comboBox_screen->findData(mgr->captureScreen())));
+  }
+  ui->comboBox_screen->setVisible(offer);
+}
+
+void Widget::slot_screens_changed() { updateScreenChoice(); }
+
+void Widget::on_comboBox_screen_activated(int index) {
+  const QString name = ui->comboBox_screen->itemData(index).toString();
+  if (!name.isEmpty()) emit signal_choose_screen(name);
+}
+
+void Widget::bringToFront() {
+  if (isMinimized())
+    showNormal();
+  else
+    show();
+  raise();
+  activateWindow();
 }
 
 void Widget::information(const QString& text) {
@@ -157,14 +218,19 @@ void Widget::on_pBt_close_clicked() {
 
 void Widget::on_pBt_connect_clicked() {
   const QSignalBlocker blocker(ui->pBt_connect);
+  if (m_uiState == UI_STATE_CONNECTING) {
+    // "取消连接": the attempt ends, the address page is back at once.
+    emit signal_disconnect();
+    setUiState(UI_STATE_READY);
+    return;
+  }
   const QString address = ui->comboBox_input->currentText().trimmed();
   if (address.isEmpty()) {
     information(QStringLiteral("请输入设备地址"));
     return;
   }
-  // A second press during an attempt does not start another one (the
-  // manager refuses it), so the attempt's address stays.
-  if (m_uiState != UI_STATE_CONNECTING) m_connectingAddress = address;
+  m_connectingAddress = address;
+  m_attemptHadPassword = false;
   setUiState(UI_STATE_CONNECTING);
   emit signal_connect(address);
 }
@@ -205,6 +271,8 @@ void Widget::slot_connect_succeed() {
 void Widget::slot_connect_failed() {
   CConnectErrorDlg dialog(this);
   dialog.exec();
+  // The attempt could not even start: back to the address.
+  if (m_uiState == UI_STATE_CONNECTING) setUiState(UI_STATE_READY);
 }
 
 void Widget::slot_disconnect_succeed() { ui->stackedWidget->setCurrentWidget(ui->page_ready); }
@@ -232,8 +300,32 @@ void Widget::slot_stopsend_failed() {
   ui->label_sendtips->setText(QStringLiteral("停止发送"));
 }
 
-void Widget::slot_connect_rejected(int) {
-  information(QStringLiteral("连接被拒绝"));
+void Widget::slot_connect_rejected(int iCode) {
+  // Wrong password, or a plain refusal of a pairing without one (a device
+  // that wants a password may refuse that way): ask for the password.
+  if (iCode == 1) {
+    askPassword(m_attemptHadPassword ? QStringLiteral("密码错误，请重新输入")
+                                     : QStringLiteral("该设备需要密码"));
+    return;
+  }
+  if (iCode == 0 && !m_attemptHadPassword) {
+    askPassword(QStringLiteral("设备拒绝了连接，请输入密码"));
+    return;
+  }
+  const QString reason = refusalReason(iCode);
+  information(reason.isEmpty() ? QStringLiteral("连接被拒绝") : QStringLiteral("连接被拒绝：%1").arg(reason));
+  setUiState(UI_STATE_READY);
+}
+
+void Widget::askPassword(const QString& notice) {
+  QString password;
+  if (CPasswordDlg::getPassword(this, notice, &password) && !m_connectingAddress.isEmpty()) {
+    m_attemptHadPassword = true;
+    setUiState(UI_STATE_CONNECTING);
+    emit signal_connect_password(m_connectingAddress, password);
+    password.fill(QLatin1Char('\0'));
+    return;
+  }
   setUiState(UI_STATE_READY);
 }
 

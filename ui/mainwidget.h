@@ -33,9 +33,15 @@ class Widget : public CBaseWgt {
   ~Widget() override;
 
   int uiState() const { return m_uiState; }
+  // Shown, restored if minimised, raised and activated (a second start).
+  void bringToFront();
 
  signals:
   void signal_connect(QString);
+  // Pairing again, with the password the user gave after a refusal.
+  void signal_connect_password(QString, QString);
+  // The user picked the monitor to share (by its name).
+  void signal_choose_screen(QString);
   void signal_disconnect();
   void signal_send();
   void signal_stopsend();
@@ -64,12 +70,19 @@ class Widget : public CBaseWgt {
   void slot_connect_rejected(int iCode);
   void slot_connect_timeout();
   void slot_connect_closed();
+  void slot_screens_changed();
+  void on_comboBox_screen_activated(int index);
 
  private:
+  // The monitor list of the sharing page: shown only with more than one.
+  void updateScreenChoice();
   void initUi();
   void updateUiState();
   void setUiState(int state);
   void information(const QString& text);
+  // After a refusal that asks for a password: the dialog, then a new
+  // attempt with the password, or back to the address page.
+  void askPassword(const QString& notice);
 
   Ui::mainWidget* ui;
   QStringList m_recentAddresses;
@@ -83,4 +96,6 @@ class Widget : public CBaseWgt {
   // The address of the pairing attempt under way, as sent to the manager:
   // the address box may be edited while the attempt runs.
   QString m_connectingAddress;
+  // Whether that attempt carried a password (a refusal then means a wrong one).
+  bool m_attemptHadPassword = false;
 };

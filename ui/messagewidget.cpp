@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QScreen>
 #include <QTimer>
 
 namespace {
@@ -62,8 +63,26 @@ void CMessageWidget::paintEvent(QPaintEvent*) {
 void CMessageWidget::showEvent(QShowEvent* event) {
   m_widgetScaler.recordBaseSize(width(), height(), this);
   CBaseWgt::showEvent(event);
-  if (m_parentWidget) move(m_parentWidget->pos());
-  centerWindow();
+  placeBesideOwner();
+}
+
+void CMessageWidget::placeBesideOwner() {
+  if (!m_parentWidget) {
+    centerWindow();
+    return;
+  }
+  // Right under the owner, centred on it, so that it hides none of the
+  // owner's lines; above it when the screen ends first, and over its top
+  // as a last resort.
+  move(m_parentWidget->pos());
+  QScreen* screen = getDisplayScreen();
+  const QRect owner = m_parentWidget->frameGeometry();
+  const QRect room = screen ? screen->availableGeometry() : owner;
+  const int x = owner.center().x() - width() / 2;
+  int y = owner.bottom() + 1;
+  if (y + height() > room.bottom() + 1) y = owner.top() - height();
+  if (y < room.top()) y = owner.top();
+  move(x, y);
 }
 
 void CMessageWidget::onDpiChanged() {

@@ -25,6 +25,9 @@ class CMessageWidget : public CBaseWgt {
   void showEvent(QShowEvent* event) override;
   void onDpiChanged() override;
 
+ private:
+  void placeBesideOwner();
+
  private slots:
   void slot_Timer();
 

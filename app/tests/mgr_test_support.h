@@ -21,6 +21,23 @@
 #include <string>
 #include <vector>
 
+#include "tdwire.h"
+
+// A start acknowledgement from a scripted device: a small picture (code 8)
+// at `fps` pictures a second.
+inline std::vector<unsigned char> smallParamsRecord(std::uint32_t fps = 5, std::uint32_t bitRate = 100000)
+{
+    std::vector<unsigned char> r(TD_ENC_PARAMS_WIRE_SIZE, 0);
+    td_put_be32(r.data() + 0, 3);
+    td_put_be32(r.data() + 4, 8);
+    td_put_be32(r.data() + 8, 66);
+    td_put_be32(r.data() + 12, fps);
+    td_put_be32(r.data() + 16, 1);
+    td_put_be32(r.data() + 20, bitRate);
+    td_put_be32(r.data() + 24, 1400);
+    return r;
+}
+
 // Receives the manager's results on its slots and records, for each, the
 // thread it ran on; re-emits each as received(name, argument) for a spy.
 class StandInWindow : public QObject
@@ -46,6 +63,10 @@ public:
         connect(mgr, SIGNAL(signal_connect_timeout()), this, SLOT(slot_connect_timeout()));
         connect(mgr, SIGNAL(signal_connect_closed()), this, SLOT(slot_connect_closed()));
         connect(this, SIGNAL(signal_connect(QString)), mgr, SLOT(slot_connect(QString)));
+        connect(this, SIGNAL(signal_connect_password(QString, QString)), mgr,
+                SLOT(slot_connect_password(QString, QString)));
+        connect(mgr, SIGNAL(signal_connect_failed()), this, SLOT(slot_connect_failed()));
+        connect(this, SIGNAL(signal_choose_screen(QString)), mgr, SLOT(slot_choose_screen(QString)));
         connect(this, SIGNAL(signal_disconnect()), mgr, SLOT(slot_disconnect()));
         connect(this, SIGNAL(signal_send()), mgr, SLOT(slot_send()));
         connect(this, SIGNAL(signal_stopsend()), mgr, SLOT(slot_stopsend()));
@@ -87,6 +108,8 @@ public:
 
 signals:
     void signal_connect(QString address);
+    void signal_connect_password(QString address, QString password);
+    void signal_choose_screen(QString name);
     void signal_disconnect();
     void signal_send();
     void signal_stopsend();
@@ -94,6 +117,7 @@ signals:
 
 private slots:
     void slot_connect_succeed() { note("connect_succeed"); }
+    void slot_connect_failed() { note("connect_failed"); }
     void slot_send_succeed() { note("send_succeed"); }
     void slot_send_failed() { note("send_failed"); }
     void slot_stopsend_succeed() { note("stopsend_succeed"); }

@@ -40,6 +40,17 @@ bool QueryScreenMetrics(ScreenMetrics* out) {
         m.primary = {mon.x, mon.y, mon.x + mon.width, mon.y + mon.height};
       }
       m.monitorCount = count;
+      for (int i = 0; i < count; ++i) {
+        const XRRMonitorInfo& mon = monitors[i];
+        MonitorArea a;
+        if (char* name = XGetAtomName(dpy, mon.name)) {
+          a.name = name;
+          XFree(name);
+        }
+        a.rect = {mon.x, mon.y, mon.x + mon.width, mon.y + mon.height};
+        a.primary = mon.primary != 0;
+        m.monitors.push_back(a);
+      }
       XRRFreeMonitors(monitors);
     }
   }

@@ -76,11 +76,14 @@ TDS_API void TDS_CALL TDS_Disconnect(TDSdkHandle handle) {
 TDS_API int32_t TDS_CALL TDS_GetPairRejectedReason(TDSdkHandle handle) { return Session(handle)->rejectedReason_; }
 
 TDS_API void TDS_CALL TDS_ReqToStartEncoding(TDSdkHandle handle) {
+  Session(handle)->ForgetStoppedStream();
   Session(handle)->SendControlMessage(TDMSG_START_ENCODING_REQ, 0, nullptr);
   qInfo() << "TDS_ReqToStartEncoding" << __LINE__ << "Sent start-encoding request to peer";
 }
 
 TDS_API void TDS_CALL TDS_ReqToStopEncoding(TDSdkHandle handle) {
+  // Pictures stop first; the request follows them, not the other way round.
+  Session(handle)->StopFeeding();
   Session(handle)->SendControlMessage(TDMSG_STOP_ENCODING_REQ, 0, nullptr);
   qInfo() << "TDS_ReqToStopEncoding" << __LINE__ << "Sent stop-encoding request to peer";
 }

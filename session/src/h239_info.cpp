@@ -25,10 +25,28 @@ void CH239Info::setH239Status(int status) {
 }
 
 void CH239Info::StopCodecThread() {
-  if (codecRunning_ == 0) return;
-  SendControlMessage(TDMSG_STOP_ENCODING_REQ, 0, nullptr);
-  codecRunning_ = 0;
+  // The stop request goes out only while pictures still flow; a codec thread
+  // already told to stop (the caller's stop request) is only reaped. Only
+  // this, the session thread, waits for the codec thread.
+  if (codecRunning_ != 0) {
+    SendControlMessage(TDMSG_STOP_ENCODING_REQ, 0, nullptr);
+    codecRunning_ = 0;
+  }
   plat::joinThread(codecThread_);
+}
+
+bool CH239Info::StopFeeding() {
+  // Cleared before the caller's stop request takes the send lock: from then
+  // on sendMessage refuses the codec thread's packets, so the request is the
+  // last thing of this stream on the wire.
+  return codecRunning_.exchange(0) != 0;
+}
+
+void CH239Info::ForgetStoppedStream() {
+  // A stop that the device never acknowledged leaves the status at encoding
+  // with no codec thread; the next start acknowledgement must start one.
+  std::lock_guard<plat::CriticalSection> g(statusLock_);
+  if (h239Status_ == TDH239_ENCODING && codecRunning_ == 0) h239Status_ = TDH239_AUTHORIZED;
 }
 
 void CH239Info::StartCodecThread() {
@@ -72,6 +90,9 @@ std::int32_t CH239Info::takeVfuRequest() {
 
 bool CH239Info::sendMessage(plat::Socket socket, const unsigned char* message, long length) {
   std::lock_guard<plat::CriticalSection> g(sendLock());
+  // A stream the caller has stopped sends nothing more, not even the rest of
+  // the picture under way.
+  if (codecRunning_ == 0) return false;
   // The session thread closes the socket only after this thread has ended;
   // the check keeps a stray send off a socket that is gone all the same.
   if (socket == plat::kInvalidSocket || socket != socket_) return false;

@@ -34,6 +34,12 @@ class CH239Info : public ICodecSession {
   // Codec thread control.
   void StartCodecThread();
   void StopCodecThread();
+  // The caller's stop: the codec thread stops feeding the socket at once
+  // (the session thread reaps it later). True when a stream was running.
+  bool StopFeeding();
+  // Before a new start request: a stream stopped without acknowledgement
+  // counts as ended.
+  void ForgetStoppedStream();
 
   int h239Status();
   void setH239Status(int status);

@@ -44,6 +44,16 @@ Packet Parse(const Frame& f) {
   return k;
 }
 
+// The frames after a stop request hold the request, and no media after it.
+::testing::AssertionResult StopEndsTheStream(const std::vector<Frame>& frames) {
+  auto stop = std::find_if(frames.begin(), frames.end(),
+                           [](const Frame& f) { return f.type == TDMSG_STOP_ENCODING_REQ; });
+  if (stop == frames.end()) return ::testing::AssertionFailure() << "no stop request";
+  auto media = std::count_if(stop, frames.end(), [](const Frame& f) { return f.type == TDMSG_MEDIA; });
+  if (media) return ::testing::AssertionFailure() << media << " media messages after the stop request";
+  return ::testing::AssertionSuccess();
+}
+
 class Streaming : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -157,21 +167,46 @@ TEST_F(Streaming, StartStreamUpdateAndStop) {
   ev = log.events();
   EXPECT_EQ(std::count(ev.begin(), ev.end(), std::make_pair(SELECT_THREAD_EVENT_START_ENC, 0)), 1);
 
-  // Stop: the device acknowledges, the session sends one more stop request
-  // and then no media.
+  // Stop: the stream ends with the request itself (no media follows it, not
+  // even the rest of a picture), before the device has answered; the
+  // acknowledgement then only reaps the codec thread.
   TDS_ReqToStopEncoding(h);
+  std::vector<Frame> afterStop = dev.drain(600);
+  EXPECT_TRUE(StopEndsTheStream(afterStop));
   ASSERT_TRUE(dev.sendFrame(TDMSG_STOP_ENCODING_ACK));
   ASSERT_TRUE(log.waitFor(SELECT_THREAD_EVENT_STOP_ENC, 0, 3000));
-  // Media may still follow the first stop request (the frame under way is
-  // finished), but nothing comes once the acknowledgement is handled.
   std::vector<Frame> rest = dev.drain(600);
   ev = log.events();
   EXPECT_EQ(ev[ev.size() - 2], std::make_pair(SELECT_THREAD_EVENT_STOP_ENC, 0));
   EXPECT_EQ(ev.back(), std::make_pair(SELECT_THREAD_EVENT_H239STATUS_CHANGE, int(TDH239_AUTHORIZED)));
   int stops = static_cast<int>(std::count(control.begin(), control.end(), TDMSG_STOP_ENCODING_REQ));
+  for (auto& r : afterStop) stops += r.type == TDMSG_STOP_ENCODING_REQ;
   for (auto& r : rest) stops += r.type == TDMSG_STOP_ENCODING_REQ;
-  EXPECT_EQ(stops, 2);
-  EXPECT_TRUE(dev.drain(500).empty());
+  EXPECT_EQ(stops, 1);
+  EXPECT_TRUE(rest.empty());
+}
+
+// The device never answers a stop: the stream has stopped all the same, and
+// a later start is taken as a new stream (codec thread, start event).
+TEST_F(Streaming, UnansweredStopStillStopsAndALaterStartWorks) {
+  TDS_ReqToStartEncoding(h);
+  ASSERT_TRUE(dev.sendFrame(TDMSG_START_ENCODING_ACK, ParamsRecord(8, 15, 300000, 66)));
+  Packet k{};
+  ASSERT_TRUE(nextMedia(k, 5000));
+  TDS_ReqToStopEncoding(h);
+  std::vector<Frame> afterStop = dev.drain(500);
+  EXPECT_TRUE(StopEndsTheStream(afterStop));
+
+  TDS_ReqToStartEncoding(h);
+  Frame f;
+  ASSERT_TRUE(dev.readFrame(f));
+  EXPECT_EQ(f.type, unsigned(TDMSG_START_ENCODING_REQ));
+  ASSERT_TRUE(dev.sendFrame(TDMSG_START_ENCODING_ACK, ParamsRecord(8, 15, 300000, 66)));
+  // A new codec thread: its first packet starts the numbering again.
+  ASSERT_TRUE(nextMedia(k, 5000));
+  EXPECT_EQ(k.seq, 1);
+  std::vector<std::pair<int, int>> ev = log.events();
+  EXPECT_EQ(std::count(ev.begin(), ev.end(), std::make_pair(SELECT_THREAD_EVENT_START_ENC, 0)), 2);
 }
 
 TEST_F(Streaming, FrameRateZeroAndBitRateExtremesKeepStreaming) {

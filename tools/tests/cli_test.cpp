@@ -200,8 +200,8 @@ TEST(CliShare, StreamsForTheDurationThenStopsAndDisconnects) {
   ASSERT_TRUE(dev.waitFor([](const device::DeviceState& s) { return s.connectionsEnded == 1; }, 3000));
   device::DeviceState s = dev.state();
   EXPECT_EQ(s.ofType(TDMSG_START_ENCODING_REQ).size(), 1u);
-  // The request, and once more when the session takes the acknowledgement.
-  EXPECT_EQ(s.ofType(TDMSG_STOP_ENCODING_REQ).size(), 2u);
+  // The request only: the stream had stopped before the acknowledgement.
+  EXPECT_EQ(s.ofType(TDMSG_STOP_ENCODING_REQ).size(), 1u);
   EXPECT_GT(s.mediaReceived, 5u);  // the codec thread streamed
   EXPECT_FALSE(s.streaming);
   EXPECT_EQ(s.protocolErrors, 0);

@@ -9,6 +9,7 @@
 // it by name, so no device is needed.
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -63,8 +64,11 @@ int main(int argc, char** argv) {
   QTemporaryDir home;
   qputenv("appdata", QFile::encodeName(home.path()));
   QApplication app(argc, argv);
-  if (argc != 2) {
-    QTextStream(stderr) << "usage: tandeo-main-shots OUTPUT_DIR\n";
+  // "screens": only the sharing page with its monitor list (run it on a
+  // display with several monitors).
+  const bool screensOnly = argc == 3 && QLatin1String(argv[2]) == QLatin1String("screens");
+  if (argc != 2 && !screensOnly) {
+    QTextStream(stderr) << "usage: tandeo-main-shots OUTPUT_DIR [screens]\n";
     return 2;
   }
   QDir out(QString::fromLocal8Bit(argv[1]));
@@ -94,6 +98,19 @@ int main(int argc, char** argv) {
     });
     open();
   };
+
+  if (screensOnly) {
+    Widget w;
+    QObject::disconnect(&w, nullptr, TandeoMgr::instance(), nullptr);
+    w.show();
+    QMetaObject::invokeMethod(&w, "slot_connect_succeed");
+    snap(QStringLiteral("screens"));
+    auto* list = w.findChild<QComboBox*>(QStringLiteral("comboBox_screen"));
+    list->showPopup();
+    snap(QStringLiteral("screens-list"));
+    list->hidePopup();
+    return ok ? 0 : 1;
+  }
 
   {
     Widget w;
@@ -131,5 +148,10 @@ int main(int argc, char** argv) {
           [&] { QMetaObject::invokeMethod(&w, "slot_connect_rejected", Q_ARG(int, 2)); });
   button("pBt_connect")->click();
   snapBox(QStringLiteral("timeout"), [&] { QMetaObject::invokeMethod(&w, "slot_connect_timeout"); });
+  button("pBt_connect")->click();
+  snapBox(QStringLiteral("password"),
+          [&] { QMetaObject::invokeMethod(&w, "slot_connect_rejected", Q_ARG(int, 1)); });
+  button("pBt_connect")->click();
+  snapBox(QStringLiteral("failed"), [&] { QMetaObject::invokeMethod(&w, "slot_connect_failed"); });
   return ok ? 0 : 1;
 }

@@ -36,6 +36,7 @@
 #include "ui/generalutils.h"
 #include "ui/messageboxdlg.h"
 #include "ui/messagewidget.h"
+#include "ui/passworddlg.h"
 
 namespace {
 
@@ -233,6 +234,17 @@ int main(int argc, char** argv) {
   {
     CConnectErrorDlg dialog(&owner);
     ok &= snap(QStringLiteral("connect-error"), &dialog);
+  }
+  {
+    CPasswordDlg dialog(&owner, QStringLiteral("该设备需要密码"));
+    ok &= snap(QStringLiteral("password"), &dialog);
+  }
+  {
+    CPasswordDlg dialog(&owner, QStringLiteral("密码错误，请重新输入"));
+    QLineEdit* edit = dialog.findChild<QLineEdit*>(QStringLiteral("lineEdit_password"));
+    edit->setText(QStringLiteral("secret"));
+    QMetaObject::invokeMethod(edit, "textEdited", Q_ARG(QString, edit->text()));
+    ok &= snap(QStringLiteral("password-wrong"), &dialog);
   }
   {
     CMessageWidget toast(&owner);

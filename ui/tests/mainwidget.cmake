@@ -8,7 +8,7 @@ tandeo_ui_test(tst_ui_mainwidget SOURCES tst_mainwidget.cpp mainwindowprobe.h)
 
 if(EXISTS ${PROJECT_SOURCE_DIR}/device/CMakeLists.txt)
   add_executable(tst_e2e_mainwidget tst_mainwidget_e2e.cpp mainwindowprobe.h)
-  target_link_libraries(tst_e2e_mainwidget PRIVATE tandeo_ui tandeo_app tandeo_device_lib Qt5::Test)
+  target_link_libraries(tst_e2e_mainwidget PRIVATE tandeo_ui tandeo_app tandeo_device_lib tandeo_fault_support Qt5::Test)
   target_compile_definitions(tst_e2e_mainwidget PRIVATE
     TANDEO_LOG_PROPERTIES="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/log4qt_win.properties")
   set_target_properties(tst_e2e_mainwidget PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)

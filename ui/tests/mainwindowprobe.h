@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QInputMethodEvent>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include "ui/mainwidget.h"
 #include "ui/messageboxdlg.h"
 #include "ui/messagewidget.h"
+#include "ui/passworddlg.h"
 #include "ui/sendtoolbutton.h"
 
 struct MainWindowProbe {
@@ -146,4 +148,41 @@ class StrayBoxGuard {
   QPointer<QDialog> seen_;
   QElapsedTimer since_;
   QStringList closed_;
+};
+
+// Answers the next password dialogs, one password each (an empty one: the
+// user cancels); notes the notice each showed.
+class PasswordAnswer {
+ public:
+  explicit PasswordAnswer(QStringList passwords) : passwords_(std::move(passwords)) {
+    QObject::connect(&poll_, &QTimer::timeout, [this] { check(); });
+    poll_.start(10);
+  }
+  bool answered() const { return notices_.size() >= passwords_.size(); }
+  QStringList notices() const { return notices_; }
+
+ private:
+  void check() {
+    auto* dlg = qobject_cast<CPasswordDlg*>(QApplication::activeModalWidget());
+    if (!dlg || !dlg->isVisible() || dlg == last_ || answered()) return;
+    last_ = dlg;
+    const QString password = passwords_.value(notices_.size());
+    notices_ << dlg->findChild<QLabel*>(QStringLiteral("label_tips"))->text();
+    if (password.isEmpty()) {
+      QTest::mouseClick(dlg->findChild<QPushButton*>(QStringLiteral("pBt_cancel")), Qt::LeftButton);
+      return;
+    }
+    auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("lineEdit_password"));
+    QVERIFY(edit->echoMode() == QLineEdit::Password);
+    // Committed the way an input method commits Chinese text.
+    QInputMethodEvent commit;
+    commit.setCommitString(password);
+    QApplication::sendEvent(edit, &commit);
+    QTest::keyClick(edit, Qt::Key_Return);
+  }
+
+  QStringList passwords_;
+  QStringList notices_;
+  QTimer poll_;
+  QPointer<CPasswordDlg> last_;
 };

@@ -240,6 +240,13 @@ class MainWidgetTest : public QObject {
     QVERIFY(box.answered());
     QCOMPARE(box.text(), QStringLiteral("连接关闭"));
     QVERIFY(!minimisedWhileOpen);
+
+    // A second start of the program brings the minimised window back.
+    QTest::mouseClick(p.minButton(), Qt::LeftButton);
+    QVERIFY(w->isMinimized());
+    w->bringToFront();
+    QTRY_VERIFY(!w->isMinimized());
+    QVERIFY(w->isVisible());
   }
 
   // Dragged from inside, never from within 3 pixels of an edge.

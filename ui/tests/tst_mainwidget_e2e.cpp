@@ -13,8 +13,11 @@
 #include "app/log_properties.h"
 #include "app/save_datafile.h"
 #include "device/device.h"
+#include "fake_device.h"
+#include "fault_support.h"
 #include "mainwindowprobe.h"
 #include "platform/net.h"
+#include "tdwire.h"
 
 namespace {
 
@@ -24,13 +27,18 @@ const char kReject[] = "127.0.50.2";
 const char kFullBacklog[] = "127.0.50.3";
 const char kLoss[] = "127.0.50.4";
 const char kClose[] = "127.0.50.5";
+const char kPassword[] = "127.0.120.10";
+const char kCancel[] = "127.0.120.11";
+const char kStalled[] = "127.0.120.12";
 const QString kNotice = QStringLiteral("提示");
 
 std::unique_ptr<device::Device> startDevice(const char* address,
-                                            std::optional<int> reject = std::nullopt) {
+                                            std::optional<int> reject = std::nullopt,
+                                            std::optional<std::string> password = std::nullopt) {
   device::DeviceOptions o;
   o.bindAddress = address;
   o.rejectReason = reject;
+  o.password = password;
   o.log = [](const std::string&) {};
   auto d = std::make_unique<device::Device>(o);
   std::string error;
@@ -152,28 +160,143 @@ class MainWidgetE2E : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(w->uiState(), int(Widget::UI_STATE_CONNECTED), 5000);
   }
 
-  // The device refuses and then ends the connection: the refusal's box, and
-  // the end of the connection is reported as well.
-  void rejectionShowsItsBox() {
+  // The device refuses and then ends the connection: one box, naming the
+  // device's reason; the end of the refused connection is no news.
+  void rejectionShowsItsReason() {
     auto d = startDevice(kReject, device::kRejectBusy);
     auto w = newWindow();
     MainWindowProbe p(w.get());
     int stateWhileOpen = -1;
-    BoxAnswer boxes(
-        "OkYesButton", [&] { if (stateWhileOpen < 0) stateWhileOpen = w->uiState(); }, 2);
+    BoxAnswer boxes("OkYesButton", [&] { if (stateWhileOpen < 0) stateWhileOpen = w->uiState(); }, 2);
     p.type(QLatin1String(kReject));
     QTest::mouseClick(p.connectButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(boxes.answered(), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.texts().size(), 1, 10000);
     QCOMPARE(boxes.title(), kNotice);
-    QCOMPARE(boxes.texts().count(QStringLiteral("连接被拒绝")), 1);
-    QCOMPARE(boxes.texts().count(QStringLiteral("连接关闭")), 1);
-    QCOMPARE(stateWhileOpen, int(Widget::UI_STATE_CONNECTING));  // changed after the boxes
+    QCOMPARE(boxes.text(), QStringLiteral("连接被拒绝：设备忙，请稍后再试"));
+    QCOMPARE(stateWhileOpen, int(Widget::UI_STATE_CONNECTING));  // changed after the box
     QTRY_COMPARE(w->uiState(), int(Widget::UI_STATE_READY));
+    QVERIFY(d->waitFor([](const device::DeviceState& s) { return !s.connected; }, 5000));
+    QTest::qWait(500);
+    QCOMPARE(boxes.texts().size(), 1);
     QCOMPARE(p.page(), QStringLiteral("page_ready"));
     QVERIFY(!MainWindowProbe::busy(p.connectButton()));
     QCOMPARE(d->state().rejectionsSent, 1);
     // A refused device is not remembered.
     QVERIFY(!CSaveDatafile::instance()->readMeetingNumbers().contains(QLatin1String(kReject)));
+  }
+
+  // A device with a password: the window asks for it, asks again after a
+  // wrong one, and pairs with the right one; no other box on the way.
+  void passwordDevicePairsFromTheWindow() {
+    const QString password = QStringLiteral("会议室-42");
+    auto d = startDevice(kPassword, std::nullopt, password.toStdString());
+    auto w = newWindow();
+    MainWindowProbe p(w.get());
+    PasswordAnswer answers({QStringLiteral("wrong"), password});
+    p.type(QLatin1String(kPassword));
+    QTest::mouseClick(p.connectButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->uiState(), int(Widget::UI_STATE_CONNECTED), 15000);
+    QCOMPARE(answers.notices(),
+             (QStringList{QStringLiteral("该设备需要密码"), QStringLiteral("密码错误，请重新输入")}));
+    QCOMPARE(p.text("label_show"), QStringLiteral("已连接设备 ") + QLatin1String(kPassword));
+    const device::DeviceState s = d->state();
+    QCOMPARE(s.wrongAnswers, 2);  // the empty password, then "wrong"
+    QCOMPARE(s.rightAnswers, 1);
+    QVERIFY(!QApplication::activeModalWidget());
+
+    // Cancelling the dialog goes back to the address page.
+    QTest::mouseClick(p.disconnectButton(), Qt::LeftButton);
+    PasswordAnswer cancel({QString()});
+    QTest::mouseClick(p.connectButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(cancel.answered(), 10000);
+    QTRY_COMPARE(w->uiState(), int(Widget::UI_STATE_READY));
+    QCOMPARE(p.page(), QStringLiteral("page_ready"));
+  }
+
+  // A device that takes the connection and never answers: the connect
+  // button reads "取消连接" while pairing and cancels at once.
+  void pairingCanBeCancelled() {
+    plat::Socket listener = plat::listenTcp(kCancel, 5001, 4);
+    QVERIFY(listener != plat::kInvalidSocket);
+    auto w = newWindow();
+    MainWindowProbe p(w.get());
+    for (int round = 0; round < 2; ++round) {
+      p.type(QLatin1String(kCancel));
+      QTest::mouseClick(p.connectButton(), Qt::LeftButton);
+      QCOMPARE(w->uiState(), int(Widget::UI_STATE_CONNECTING));
+      QCOMPARE(p.connectButton()->text(), QStringLiteral("取消连接"));
+      QTest::qWait(1500);  // connected and waiting on the device
+      QElapsedTimer clock;
+      clock.start();
+      QTest::mouseClick(p.connectButton(), Qt::LeftButton);
+      QVERIFY(clock.elapsed() < 100);
+      QCOMPARE(w->uiState(), int(Widget::UI_STATE_READY));
+      QCOMPARE(p.connectButton()->text(), QStringLiteral("开始连接"));
+      QVERIFY(!MainWindowProbe::busy(p.connectButton()));
+    }
+    // Long past the session's connect limit: nothing more comes of either.
+    QTest::qWait(7000);
+    QCOMPARE(w->uiState(), int(Widget::UI_STATE_READY));
+    QVERIFY(!QApplication::activeModalWidget());
+    plat::closeSocket(listener);
+  }
+
+  // A device that stops reading in the middle of a busy stream: the send
+  // path stalls (for up to 4 s), and the user presses stop and then
+  // disconnect meanwhile. The GUI thread never goes more than 100 ms without
+  // handling its events, and the window ends on the address page with no box.
+  void staysResponsiveWhenTheDeviceStopsReading() {
+    fault::NoisePainter noise;
+    QVERIFY(noise.start());
+    FakeDevice dev(kStalled);
+    QVERIFY(dev.listening());
+    QVERIFY(dev.setReceiveBufferSize(4096));  // the sender's buffers fill soon
+    auto w = newWindow();
+    MainWindowProbe p(w.get());
+    p.type(QLatin1String(kStalled));
+    QTest::mouseClick(p.connectButton(), Qt::LeftButton);
+    QVERIFY(dev.accept());
+    QVERIFY(dev.acceptPairing());
+    QTRY_COMPARE_WITH_TIMEOUT(w->uiState(), int(Widget::UI_STATE_CONNECTED), 5000);
+    QTest::mouseClick(p.sendButton(), Qt::LeftButton);
+    Frame f;
+    while (dev.readFrame(f) && f.type != TDMSG_START_ENCODING_REQ) {
+    }
+    QCOMPARE(f.type, unsigned(TDMSG_START_ENCODING_REQ));
+    // 1280x720, 30 pictures a second, the highest bit rate.
+    QVERIFY(dev.sendFrame(TDMSG_START_ENCODING_ACK, fault::ParamsRecord(18, 30, 2, 4096000, 100)));
+    int media = 0;
+    while (media < 20 && dev.readFrame(f)) media += f.type == TDMSG_MEDIA;
+    QCOMPARE(media, 20);
+    QTRY_COMPARE_WITH_TIMEOUT(w->uiState(), int(Widget::UI_STATE_SENDING), 5000);
+
+    // From here on the device reads nothing; the buffers fill within a
+    // second, and the busy screen has done its part.
+    QTest::qWait(1500);
+    noise.stop();
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+      longest = qMax(longest, clock.elapsed() - last);
+      last = clock.elapsed();
+    });
+    tick.start(10);
+    QTest::qWait(300);
+    QTest::mouseClick(p.sendButton(), Qt::LeftButton);
+    QCOMPARE(w->uiState(), int(Widget::UI_STATE_SEND_STOPPING));
+    QTest::qWait(700);
+    QTest::mouseClick(p.disconnectButton(), Qt::LeftButton);
+    QCOMPARE(w->uiState(), int(Widget::UI_STATE_READY));
+    // Past the end of the stalled send and of the session.
+    QTest::qWait(5000);
+    tick.stop();
+    qInfo("longest pause of the GUI thread while stalled: %lld ms", longest);
+    QVERIFY2(longest <= 100, qPrintable(QStringLiteral("the GUI thread stood still for %1 ms").arg(longest)));
+    QCOMPARE(w->uiState(), int(Widget::UI_STATE_READY));
+    QVERIFY(!QApplication::activeModalWidget());
   }
 
   // A device whose accept queue is full never completes the connection.

@@ -71,6 +71,7 @@ class StartupTest : public QObject {
     QCOMPARE(second->exitCode(), 0);
     QCOMPARE(first->state(), QProcess::Running);
     QTRY_VERIFY(log().contains(QStringLiteral("message from other instance")));
+    QTRY_VERIFY(log().contains(QStringLiteral("brought the window to the front")));
     // The second instance set up no logging of its own.
     QCOMPARE(log().count(QStringLiteral("load logSystem cucceed")), 1);
   }

@@ -1,8 +1,18 @@
 // Size of the desktop and of its primary monitor.
 #pragma once
+#include <string>
+#include <vector>
+
 #include "platform/screen_grab.h"
 
 namespace plat {
+
+// One monitor of the desktop, as the display names it.
+struct MonitorArea {
+  std::string name;
+  ScreenRect rect;
+  bool primary = false;
+};
 
 struct ScreenMetrics {
   // The whole desktop (all monitors), origin 0, 0.
@@ -11,6 +21,8 @@ struct ScreenMetrics {
   // names no monitors.
   ScreenRect primary;
   int monitorCount;
+  // Every monitor in the display's order; empty when it names none.
+  std::vector<MonitorArea> monitors;
 };
 
 // Reads the metrics from the display (its own short connection). False,

@@ -1,0 +1,9 @@
+#include "platform/process_env.h"
+
+#include <stdlib.h>
+
+namespace plat {
+
+bool setEnvironmentVariable(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
+
+}  // namespace plat
