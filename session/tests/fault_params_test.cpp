@@ -21,18 +21,29 @@ struct Change {
   std::uint32_t code, fps, divisor, profile;
 };
 
-TEST(ParameterChanges, TwentyInARowEachDecodableAtItsNewSize) {
-  const char* address = "127.0.83.10";
-  FakeDevice dev(address);
+// A session paired with a fake device and streaming from a first record.
+// Members end in reverse: the connection before the log it reports to.
+struct StreamingSession {
+  explicit StreamingSession(const char* address) : address(address), dev(address) {}
+  void start(const std::vector<unsigned char>& record) {
+    fault::CaptureWholeScreen(session.h);
+    fault::PairWith(session.h, dev, address, log);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    fault::StartEncoding(session.h, dev, log, record);
+  }
+  const char* address;
+  FakeDevice dev;
   fault::OwnedSession session;
-  TDSdkHandle h = session.h;
-  fault::CaptureWholeScreen(h);
   EventLog log;
-  fault::DisconnectAtEnd disconnect(h);
-  fault::PairWith(h, dev, address, log);
+  fault::DisconnectAtEnd disconnect{session.h};
+};
+
+TEST(ParameterChanges, TwentyInARowEachDecodableAtItsNewSize) {
+  StreamingSession s("127.0.83.10");
+  s.start(fault::ParamsRecord(8, 15, 1, 300000, 66));
   ASSERT_FALSE(HasFatalFailure());
-  fault::StartEncoding(h, dev, log, fault::ParamsRecord(8, 15, 1, 300000, 66));
-  ASSERT_FALSE(HasFatalFailure());
+  FakeDevice& dev = s.dev;
+  EventLog& log = s.log;
 
   // Sizes from 128x96 to 640x480, rates 15, 0, 10, 30 (over a divisor of 2), 0.
   const Change kChanges[] = {{2, 15, 1, 66},  {0, 0, 1, 100},  {29, 10, 1, 66}, {7, 30, 2, 100}, {13, 0, 0, 66},
@@ -72,17 +83,10 @@ TEST(ParameterChanges, TwentyInARowEachDecodableAtItsNewSize) {
 // Frame-rate changes sent at random moments of a run's period: each new run
 // ticks at the rate of its own record, never at the one before.
 TEST(ParameterChanges, EachRunTicksAtTheRateOfItsRecord) {
-  const char* address = "127.0.83.11";
-  FakeDevice dev(address);
-  fault::OwnedSession session;
-  TDSdkHandle h = session.h;
-  fault::CaptureWholeScreen(h);
-  EventLog log;
-  fault::DisconnectAtEnd disconnect(h);
-  fault::PairWith(h, dev, address, log);
+  StreamingSession s("127.0.83.11");
+  s.start(fault::ParamsRecord(0, 10, 1, 200000, 66));
   ASSERT_FALSE(HasFatalFailure());
-  fault::StartEncoding(h, dev, log, fault::ParamsRecord(0, 10, 1, 200000, 66));
-  ASSERT_FALSE(HasFatalFailure());
+  FakeDevice& dev = s.dev;
 
   std::mt19937 random(std::random_device{}());
   const std::uint32_t kRates[] = {25, 8, 20, 6, 30, 12};
