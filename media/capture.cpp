@@ -14,7 +14,8 @@ std::atomic<bool> noDisplayLogged{false};
 
 }  // namespace
 
-CCapture::CCapture(plat::GrabMethod method, Route route) : grabber_(kMaxPixels, method), route_(route) {
+CCapture::CCapture(plat::GrabMethod method, Route route)
+    : grabber_(kMaxPixels, method), portal_(MakePortalGrabber()), route_(route) {
   // The scaled planes start black rather than with whatever the memory held,
   // in case the first frames find nothing to grab.
   std::memset(scaledY_, 16, sizeof scaledY_);
@@ -41,6 +42,10 @@ CCapture::Size CCapture::outputSize() {
 }
 
 void CCapture::CaptureFrame() {
+  if (portal_) {
+    CapturePortalFrame();
+    return;
+  }
   CaptureRect rect = area();
   if (rect.right <= rect.left || rect.bottom <= rect.top) return;
 
@@ -70,6 +75,10 @@ void CCapture::CaptureFrame() {
     return;
   }
   if (result != plat::GrabResult::Ok) return;
+  ScaleGrab();
+}
+
+void CCapture::ScaleGrab() {
   const std::int32_t w = grab_.width;
   const std::int32_t h = grab_.height;
 

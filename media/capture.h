@@ -4,8 +4,10 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "media/scaler.h"
+#include "platform/screen_cast.h"
 #include "platform/screen_grab.h"
 #include "platform/sync.h"
 
@@ -71,12 +73,26 @@ class CCapture {
   const std::uint8_t* fullV() const { return fullV_; }
   Size grabSize() const { return grab_; }
 
+  // On a Wayland desktop the desktop portal's screen cast replaces the X
+  // grab (chosen once per process): the monitor the user granted is the
+  // area, whatever SetCaptureArea said. True, with *why, once the user or
+  // the portal declined, or the cast failed; sharing cannot go on.
+  bool castRefused(std::string* why) const;
+  // Ends the screen cast, if one runs, so that the next grab asks the
+  // portal anew (with the kept permission). Only while no thread grabs.
+  void EndCast();
+
  private:
   friend void SetCaptureArea(CCapture* capture, const CaptureRect* area);
   static constexpr std::int32_t kDirectMaxWidth = 4096;
   static constexpr std::int32_t kDirectRows = 16;  // rows packed per conversion call
 
   void ConvertXrgb(const plat::XrgbImage& image);
+  // capture_portal.cpp: the portal's grabber when the back-end chosen for
+  // this process is the portal, else null.
+  static std::unique_ptr<plat::PortalGrabber> MakePortalGrabber();
+  void CapturePortalFrame();
+  void ScaleGrab();
   bool ConvertPacked();
 
   ScalerContext scaler_;
@@ -86,6 +102,7 @@ class CCapture {
   std::int32_t dstWidth_ = 0;
   std::int32_t dstHeight_ = 0;
   plat::ScreenGrabber grabber_;
+  std::unique_ptr<plat::PortalGrabber> portal_;  // null: the X grab
   const Route route_;
   Size grab_{0, 0};
   Size frame_{0, 0};

@@ -29,6 +29,8 @@ void CH239Info::StopCodecThread() {
   SendControlMessage(TDMSG_STOP_ENCODING_REQ, 0, nullptr);
   codecRunning_ = 0;
   plat::joinThread(codecThread_);
+  // No thread grabs now: a screen cast of this run ends with it.
+  capture_->EndCast();
 }
 
 void CH239Info::StartCodecThread() {
@@ -37,6 +39,7 @@ void CH239Info::StartCodecThread() {
   if (codecThread_.valid()) {
     codecRunning_ = 0;
     plat::joinThread(codecThread_);
+    capture_->EndCast();
   }
   codecRunning_ = 1;
   auto* start = new CodecThreadStart{&frameEvent_, currentSocket(), this};
