@@ -1,7 +1,9 @@
 // A small Wayland client for the tests: shows the test pattern full-screen.
-// Usage: wl-pattern-client [--counter N] [--fps F] [--seconds S]
-// With --fps the pattern moves (its counter steps F times a second); without,
-// it shows frame N still. Prints "ready WxH" once the first picture is on
+// Usage: wl-pattern-client [--counter N] [--fps F] [--still] [--seconds S]
+// With --fps the pattern moves (its counter steps F times a second), or with
+// --still shows frame N again F times a second (new pictures of the same
+// content, as a blinking caret or a clock gives a real screen); without
+// --fps it shows frame N once. Prints "ready WxH" once the first picture is on
 // the screen, and ends after S seconds (default 120) or on SIGTERM.
 #include <fcntl.h>
 #include <poll.h>
@@ -134,11 +136,18 @@ bool Show(App& app) {
 int main(int argc, char** argv) {
   int counter = 7;
   double fps = 0, seconds = 120;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool still = false;
+  for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
+    if (a == "--still") {
+      still = true;
+      continue;
+    }
+    if (i + 1 >= argc) break;
     if (a == "--counter") counter = std::atoi(argv[i + 1]);
     else if (a == "--fps") fps = std::atof(argv[i + 1]);
     else if (a == "--seconds") seconds = std::atof(argv[i + 1]);
+    ++i;
   }
   std::signal(SIGTERM, [](int) { quit = 1; });
   std::signal(SIGINT, [](int) { quit = 1; });
@@ -219,7 +228,7 @@ int main(int argc, char** argv) {
       wl_display_dispatch_pending(display);
     }
     if (fps > 0 && Clock::now() >= next) {
-      ++app.counter;
+      if (!still) ++app.counter;
       Show(app);  // a frame with both buffers busy is skipped
       next += period;
       if (next < Clock::now()) next = Clock::now() + period;
