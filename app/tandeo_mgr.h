@@ -52,6 +52,9 @@ signals:
     void signal_connect_rejected(int i);
     void signal_connect_timeout();
     void signal_connect_closed();
+    // The desktop declined to hand out the screen; sharing stops, the
+    // pairing stays.
+    void signal_capture_refused();
 
 private slots:
     void slot_connect(QString strInfo);

@@ -50,6 +50,7 @@ Widget::Widget(QWidget* parent)
   connect(mgr, SIGNAL(signal_connect_rejected(int)), this, SLOT(slot_connect_rejected(int)));
   connect(mgr, SIGNAL(signal_connect_timeout()), this, SLOT(slot_connect_timeout()));
   connect(mgr, SIGNAL(signal_connect_closed()), this, SLOT(slot_connect_closed()));
+  connect(mgr, SIGNAL(signal_capture_refused()), this, SLOT(slot_capture_refused()));
   connect(this, SIGNAL(signal_connect(QString)), mgr, SLOT(slot_connect(QString)));
   connect(this, SIGNAL(signal_disconnect()), mgr, SLOT(slot_disconnect()));
   connect(this, SIGNAL(signal_send()), mgr, SLOT(slot_send()));
@@ -246,6 +247,11 @@ void Widget::slot_connect_closed() {
   if (isMinimized()) showNormal();
   information(QStringLiteral("连接关闭"));
   setUiState(UI_STATE_READY);
+}
+
+void Widget::slot_capture_refused() {
+  if (isMinimized()) showNormal();
+  information(QStringLiteral("未获得屏幕共享权限"));
 }
 
 // --- dragging the frameless window ------------------------------------------

@@ -64,6 +64,7 @@ class Widget : public CBaseWgt {
   void slot_connect_rejected(int iCode);
   void slot_connect_timeout();
   void slot_connect_closed();
+  void slot_capture_refused();
 
  private:
   void initUi();

@@ -1,6 +1,9 @@
 // Portal back-end of the screen grab: the portal session and the PipeWire
 // stream live on a thread of their own, started by the first grab, so the
 // reader never waits for the user's answer or the compositor.
+#include <strings.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -17,9 +20,6 @@ namespace plat {
 namespace {
 
 constexpr int kProbeTimeoutMs = 3000;
-
-std::mutex tokenFileLock;
-std::string tokenFile;  // empty: the default
 
 std::string Env(const char* name) {
   const char* v = std::getenv(name);
@@ -63,17 +63,14 @@ const CaptureChoice& ChooseCaptureBackend() {
   return choice;
 }
 
-void SetScreenCastTokenFile(const std::string& path) {
-  std::lock_guard<std::mutex> g(tokenFileLock);
-  tokenFile = path;
-}
-
 std::string ScreenCastTokenFile() {
-  {
-    std::lock_guard<std::mutex> g(tokenFileLock);
-    if (!tokenFile.empty()) return tokenFile;
+  // The application's folder for its settings, as it finds it: an exact
+  // "appdata" first, then the name in any case (APPDATA).
+  std::string base = Env("appdata");
+  for (char** e = environ; base.empty() && *e; ++e) {
+    if (strncasecmp(*e, "appdata=", 8) == 0) base = *e + 8;
   }
-  std::string base = Env("XDG_CONFIG_HOME");
+  if (base.empty()) base = Env("XDG_CONFIG_HOME");
   if (base.empty()) base = Env("HOME") + "/.config";
   return base + "/tandeo/settings/screencast-token";
 }

@@ -30,10 +30,10 @@ struct CaptureChoice {
 const CaptureChoice& ChooseCaptureBackend();
 
 // The file that keeps the portal's restore token, so that later shares
-// start without asking the user again. Set once at start-up, before the
-// first share; by default "screencast-token" under
-// $XDG_CONFIG_HOME (or ~/.config) /tandeo/settings.
-void SetScreenCastTokenFile(const std::string& path);
+// start without asking the user again: "screencast-token" beside the
+// application's recent addresses, in tandeo/settings under the folder that
+// the "appdata" variable names (any case), else $XDG_CONFIG_HOME, else
+// ~/.config.
 std::string ScreenCastTokenFile();
 
 // Where one screen cast stands.
