@@ -151,9 +151,15 @@ struct Stream::Impl {
     if (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) return;
     auto* header = static_cast<spa_meta_header*>(spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
     if (header && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED)) return;
-    const std::int64_t stride = d.chunk->stride > 0 ? d.chunk->stride : std::int64_t{width} * 4;
+    const std::int64_t rowBytes = std::int64_t{width} * 4;
+    const std::int64_t stride = d.chunk->stride > 0 ? d.chunk->stride : rowBytes;
+    const std::uint64_t needed = static_cast<std::uint64_t>(stride) * (height - 1) + static_cast<std::uint64_t>(rowBytes);
+    // A picture that does not fill the negotiated format (a compositor that
+    // changed the size without renegotiating it) would be read as garbage:
+    // the last good picture stays instead.
+    if (stride < rowBytes || d.chunk->size < needed) return;
     const std::uint64_t offset = d.chunk->offset % (d.maxsize ? d.maxsize : 1);
-    if (offset + static_cast<std::uint64_t>(stride) * (height - 1) + std::uint64_t(width) * 4 > d.maxsize) return;
+    if (offset + needed > d.maxsize) return;
     const auto* src = static_cast<const std::uint8_t*>(d.data) + offset;
 
     const std::int64_t outStride = std::int64_t{width} * 4;

@@ -152,6 +152,11 @@ class WaylandCast : public ::testing::Test {
     ASSERT_TRUE(failure_.empty()) << failure_;
   }
 
+  // Resizes the compositor's output; the full-screen client follows.
+  static int SetOutputSize(const std::string& size) {
+    return Shell("SWAYSOCK=$(ls " + dir_ + "/run/sway-ipc.*.sock) swaymsg -q output HEADLESS-1 resolution " + size);
+  }
+
   static std::string TokenFile() { return std::string(getenv("XDG_CONFIG_HOME")) + "/tandeo/settings/screencast-token"; }
 
   // tandeo-cli --share for two seconds against a device on 127.0.140.x
@@ -180,7 +185,7 @@ Child WaylandCast::client_;
 
 // The planes that CaptureFrame produces from the screen cast are those of
 // the pattern on the screen: the full-size planes exactly, the scaled ones
-// at the asked size; and a still screen keeps giving its last picture.
+// at the asked size; a change of the screen's size mid-stream is followed.
 TEST_F(WaylandCast, PlanesMatchThePatternOnTheScreen) {
   auto capture = std::make_unique<CCapture>();
   capture->setOutputSize(1280, 720);
@@ -230,10 +235,24 @@ TEST_F(WaylandCast, PlanesMatchThePatternOnTheScreen) {
   EXPECT_EQ(stamp.counter, kCounter);
   EXPECT_GE(e2e::patternPsnr(scaled, kScreenW, kScreenH), 35.0);
 
-  // A still screen: the cast sends few pictures, and each grab still gives
-  // the last one.
-  for (int i = 0; i < 10; ++i) capture->CaptureFrame();
-  EXPECT_EQ(capture->fullY()[kScreenH / 2 * kScreenW + kScreenW / 2], y[kScreenH / 2 * kScreenW + kScreenW / 2]);
+  // The output changes its size mid-stream: the picture follows the client
+  // to the new size (through pictures of the compositor's change-over).
+  ASSERT_EQ(SetOutputSize("1280x720"), 0);
+  const auto changeEnd = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  bool followed = false;
+  while (!followed && std::chrono::steady_clock::now() < changeEnd) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    capture->CaptureFrame();
+    const CCapture::Size grab = capture->grabSize();
+    pattern::Stamp small;
+    followed = grab.width == 1280 && grab.height == 720 &&
+               pattern::readStamp(capture->fullY(), 1280, 1280, 720, &small) && small.counter == kCounter;
+  }
+  EXPECT_TRUE(followed) << "the picture did not follow the screen to 1280x720";
+  EXPECT_EQ(capture->frameSize().width, 1280);
+  EXPECT_EQ(capture->frameSize().height, 720);
+  ASSERT_EQ(SetOutputSize("1920x1080"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
 }
 
 // tandeo-cli --share streams the Wayland screen: the recording decodes with

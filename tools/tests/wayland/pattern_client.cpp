@@ -227,6 +227,11 @@ int main(int argc, char** argv) {
     } else {
       wl_display_dispatch_pending(display);
     }
+    // A new size from the compositor (the output changed): new buffers.
+    if (app.width != app.bufWidth || app.height != app.bufHeight) {
+      if (!MakeBuffers(app)) break;
+      Show(app);
+    }
     if (fps > 0 && Clock::now() >= next) {
       if (!still) ++app.counter;
       Show(app);  // a frame with both buffers busy is skipped
