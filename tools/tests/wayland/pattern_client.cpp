@@ -239,6 +239,17 @@ int main(int argc, char** argv) {
       if (next < Clock::now()) next = Clock::now() + period;
     }
   }
+  for (Buffer& b : app.buffers) {
+    if (b.buffer) wl_buffer_destroy(b.buffer);
+  }
+  if (app.map) munmap(app.map, app.mapBytes);
+  xdg_toplevel_destroy(app.toplevel);
+  xdg_surface_destroy(app.xsurface);
+  wl_surface_destroy(app.surface);
+  xdg_wm_base_destroy(app.wm);
+  wl_shm_destroy(app.shm);
+  wl_compositor_destroy(app.compositor);
+  wl_registry_destroy(registry);
   wl_display_disconnect(display);
   return 0;
 }
