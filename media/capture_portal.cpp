@@ -34,10 +34,14 @@ void CCapture::CapturePortalFrame() {
   std::int32_t w = std::min(image.width, kDirectMaxWidth) & ~3;
   std::int32_t h = image.height & ~3;
   if (w > 0 && static_cast<std::int64_t>(w) * h > kMaxPixels) h = static_cast<std::int32_t>(kMaxPixels / w) & ~3;
-  if (w <= 0 || h <= 0) return;
+  if (w <= 0 || h <= 0) {
+    portal_->EndGrab();
+    return;
+  }
   image.width = w;
   image.height = h;
   ConvertXrgb(image);
+  portal_->EndGrab();  // the picture goes back to the compositor
   ScaleGrab();
 }
 

@@ -1,7 +1,9 @@
-// Pictures arrive on PipeWire's thread loop. The newest is copied out of
-// the stream's buffer at once, so the buffer goes back to the compositor
-// without waiting for the reader; three pictures rotate between the stream
-// (being written), the hand-over slot (newest complete) and the reader.
+// Pictures arrive on PipeWire's thread loop and are read where they lie,
+// in the stream's shared-memory buffers: the stream keeps the newest
+// buffer (ready) and the one the reader reads (reading) and gives every
+// other back to the compositor at once. Both are handed over under the
+// thread loop's lock; the read itself runs under a lock of its own, which
+// the loop takes only when a buffer in use goes away (a renegotiation).
 #include "pipewire_stream.h"
 
 #include <fcntl.h>
@@ -23,21 +25,6 @@ namespace {
 
 std::once_flag pipewireInit;
 
-// Copies one row of 32-bit pixels; red and blue change places for the
-// RGB-ordered formats.
-void CopyRow(const std::uint8_t* src, std::uint8_t* dst, std::int32_t count, bool swapRedBlue) {
-  if (!swapRedBlue) {
-    std::memcpy(dst, src, static_cast<std::size_t>(count) * 4);
-    return;
-  }
-  for (std::int32_t i = 0; i < count; ++i) {
-    dst[4 * i] = src[4 * i + 2];
-    dst[4 * i + 1] = src[4 * i + 1];
-    dst[4 * i + 2] = src[4 * i];
-    dst[4 * i + 3] = 0;
-  }
-}
-
 }  // namespace
 
 struct Stream::Impl {
@@ -49,19 +36,19 @@ struct Stream::Impl {
   spa_hook streamListener{};
   bool hooked = false;
 
-  // Negotiated format; stream thread only.
+  // Negotiated format; under the loop's lock.
   std::int32_t width = 0, height = 0;
   bool swapRedBlue = false;
   bool formatKnown = false;
-  Picture writing;  // stream thread only
+  pw_buffer* ready = nullptr;    // newest picture, not read yet; loop's lock
+  pw_buffer* reading = nullptr;  // the reader's picture; loop's lock
+  std::mutex readLock;           // held by the reader while it reads
 
-  mutable std::mutex handOver;  // guards ready, fresh, endReason
-  Picture ready;
-  bool fresh = false;
+  mutable std::mutex handOver;  // guards endReason, hasEnded
   std::string endReason;
   bool hasEnded = false;
   std::atomic<std::uint64_t> count{0};
-  bool streamed = false;  // stream thread only
+  bool streamed = false;  // loop thread only
 
   void End(const std::string& why) {
     std::lock_guard<std::mutex> g(handOver);
@@ -118,8 +105,23 @@ struct Stream::Impl {
       newest = next;
     }
     if (!newest) return;
-    self->Copy(newest->buffer);
-    pw_stream_queue_buffer(self->stream, newest);
+    if (!self->Readable(newest->buffer)) {
+      pw_stream_queue_buffer(self->stream, newest);
+      return;
+    }
+    if (self->ready) pw_stream_queue_buffer(self->stream, self->ready);  // never read
+    self->ready = newest;
+    self->count.fetch_add(1);
+  }
+
+  // A buffer about to go (a renegotiation): never while it is being read.
+  static void OnRemoveBuffer(void* data, pw_buffer* buffer) {
+    auto* self = static_cast<Impl*>(data);
+    if (buffer == self->ready) self->ready = nullptr;
+    if (buffer == self->reading) {
+      std::lock_guard<std::mutex> g(self->readLock);
+      self->reading = nullptr;
+    }
   }
 
   static const pw_core_events& CoreEvents() {
@@ -139,44 +141,41 @@ struct Stream::Impl {
       e.state_changed = &OnStateChanged;
       e.param_changed = &OnParamChanged;
       e.process = &OnProcess;
+      e.remove_buffer = &OnRemoveBuffer;
       return e;
     }();
     return events;
   }
 
-  void Copy(const spa_buffer* buffer) {
-    if (!formatKnown || width <= 0 || height <= 0 || buffer->n_datas < 1) return;
+  // Where a buffer's picture lies, if it fills the negotiated format.
+  bool Locate(const spa_buffer* buffer, View* view) const {
+    if (!formatKnown || width <= 0 || height <= 0 || buffer->n_datas < 1) return false;
     const spa_data& d = buffer->datas[0];
-    if (d.data == nullptr || d.chunk == nullptr || d.chunk->size == 0) return;
-    if (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) return;
-    auto* header = static_cast<spa_meta_header*>(spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
-    if (header && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED)) return;
+    if (d.data == nullptr || d.chunk == nullptr || d.chunk->size == 0) return false;
     const std::int64_t rowBytes = std::int64_t{width} * 4;
     const std::int64_t stride = d.chunk->stride > 0 ? d.chunk->stride : rowBytes;
     const std::uint64_t needed = static_cast<std::uint64_t>(stride) * (height - 1) + static_cast<std::uint64_t>(rowBytes);
     // A picture that does not fill the negotiated format (a compositor that
     // changed the size without renegotiating it) would be read as garbage:
     // the last good picture stays instead.
-    if (stride < rowBytes || d.chunk->size < needed) return;
+    if (stride < rowBytes || d.chunk->size < needed) return false;
     const std::uint64_t offset = d.chunk->offset % (d.maxsize ? d.maxsize : 1);
-    if (offset + needed > d.maxsize) return;
-    const auto* src = static_cast<const std::uint8_t*>(d.data) + offset;
+    if (offset + needed > d.maxsize) return false;
+    view->pixels = static_cast<const std::uint8_t*>(d.data) + offset;
+    view->stride = stride;
+    view->width = width;
+    view->height = height;
+    view->swapRedBlue = swapRedBlue;
+    return true;
+  }
 
-    const std::int64_t outStride = std::int64_t{width} * 4;
-    const std::size_t bytes = static_cast<std::size_t>(outStride) * height;
-    if (writing.pixels.size() < bytes) writing.pixels.resize(bytes);
-    for (std::int32_t y = 0; y < height; ++y) {
-      CopyRow(src + y * stride, writing.pixels.data() + y * outStride, width, swapRedBlue);
-    }
-    writing.width = width;
-    writing.height = height;
-    writing.stride = outStride;
-    {
-      std::lock_guard<std::mutex> g(handOver);
-      std::swap(writing, ready);
-      fresh = true;
-    }
-    count.fetch_add(1);
+  bool Readable(spa_buffer* buffer) const {
+    const spa_data& d = buffer->datas[0];
+    if (buffer->n_datas < 1 || d.chunk == nullptr || (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) return false;
+    auto* header = static_cast<spa_meta_header*>(spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
+    if (header && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED)) return false;
+    View view;
+    return Locate(buffer, &view);
   }
 };
 
@@ -255,13 +254,24 @@ bool Stream::Start(int fd, std::uint32_t node, std::string* error) {
   return true;
 }
 
-bool Stream::TakeNewest(Picture* picture) {
-  std::lock_guard<std::mutex> g(impl_->handOver);
-  if (!impl_->fresh) return false;
-  std::swap(impl_->ready, *picture);
-  impl_->fresh = false;
-  return true;
+bool Stream::Acquire(View* view) {
+  Impl& s = *impl_;
+  if (!s.loop || !s.stream) return false;
+  pw_thread_loop_lock(s.loop);
+  if (s.ready) {
+    if (s.reading) pw_stream_queue_buffer(s.stream, s.reading);
+    s.reading = s.ready;
+    s.ready = nullptr;
+  }
+  const bool held = s.reading != nullptr && s.Locate(s.reading->buffer, view);
+  // Taken before the loop's lock is let go, so the buffer cannot go away
+  // between here and the end of the read.
+  if (held) s.readLock.lock();
+  pw_thread_loop_unlock(s.loop);
+  return held;
 }
+
+void Stream::Release() { impl_->readLock.unlock(); }
 
 bool Stream::ended(std::string* why) const {
   std::lock_guard<std::mutex> g(impl_->handOver);

@@ -10,11 +10,14 @@
 namespace plat {
 namespace pw {
 
-// One picture: 32-bit pixels, bytes blue, green, red, unused, top-down.
-struct Picture {
-  std::vector<std::uint8_t> pixels;  // grows with the picture, never shrinks
-  std::int32_t width = 0, height = 0;
+// A picture read in place in the stream's buffer: 32-bit pixels, top-down,
+// bytes blue, green, red, unused, or red and blue swapped where
+// swapRedBlue says so.
+struct View {
+  const std::uint8_t* pixels = nullptr;
   std::int64_t stride = 0;
+  std::int32_t width = 0, height = 0;
+  bool swapRedBlue = false;
 };
 
 class Stream {
@@ -29,9 +32,13 @@ class Stream {
   // buffers. False, with *error, when the connection could not be made.
   bool Start(int fd, std::uint32_t node, std::string* error);
 
-  // When a picture newer than the last one taken has arrived, swaps it into
-  // *picture (whose old memory the stream reuses) and returns true.
-  bool TakeNewest(Picture* picture);
+  // Holds the newest picture for reading: a newer one than the last
+  // Acquire saw replaces it (the older goes back to the compositor), else
+  // the same one is read again. False, holding nothing, before the first
+  // picture. After true, *view stays readable until Release, which must
+  // follow before the next Acquire. One reading thread.
+  bool Acquire(View* view);
+  void Release();
 
   // True once the stream failed or ended, with the reason.
   bool ended(std::string* why) const;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "pipewire_stream.h"
 #include "platform/screen_cast.h"
@@ -85,7 +86,8 @@ struct PortalGrabber::Impl {
   std::string error;
   std::atomic<pw::Stream*> stream{nullptr};  // set once by the worker
 
-  pw::Picture reading;  // the reader's picture
+  bool holding = false;  // the reader holds a picture of the stream
+  std::vector<std::uint8_t> swapped;  // RGB-ordered pictures, made BGR here
   bool haveOne = false;
 
   void Set(CastState s, const std::string& why = std::string()) {
@@ -126,6 +128,7 @@ struct PortalGrabber::Impl {
 PortalGrabber::PortalGrabber() : impl_(new Impl) {}
 
 PortalGrabber::~PortalGrabber() {
+  EndGrab();
   impl_->stop.store(true);
   if (impl_->worker.joinable()) impl_->worker.join();
 }
@@ -136,25 +139,49 @@ GrabResult PortalGrabber::GrabXrgb(XrgbImage* image) {
     s.Set(CastState::Starting);
     s.worker = std::thread([&s] { s.Run(); });
   }
+  EndGrab();
   pw::Stream* stream = s.stream.load();
+  pw::View view;
   if (stream) {
-    if (stream->TakeNewest(&s.reading)) {
-      if (!s.haveOne) s.Set(CastState::Streaming);
-      s.haveOne = true;
-    }
     std::string why;
-    if (stream->ended(&why)) {
-      s.Set(CastState::Failed, why);
-    }
+    if (stream->ended(&why)) s.Set(CastState::Failed, why);
   }
   const CastState now = state();
   if (now == CastState::Refused || now == CastState::Failed) return GrabResult::Failed;
-  if (!s.haveOne) return GrabResult::NoDisplay;
-  image->pixels = s.reading.pixels.data();
-  image->stride = s.reading.stride;
-  image->width = s.reading.width;
-  image->height = s.reading.height;
+  if (!stream || !stream->Acquire(&view)) return GrabResult::NoDisplay;
+  s.holding = true;
+  if (!s.haveOne) s.Set(CastState::Streaming);
+  s.haveOne = true;
+  image->pixels = view.pixels;
+  image->stride = view.stride;
+  image->width = view.width;
+  image->height = view.height;
+  if (view.swapRedBlue) {
+    // Red and blue change places, into memory of our own.
+    const std::size_t bytes = static_cast<std::size_t>(view.width) * 4 * view.height;
+    if (s.swapped.size() < bytes) s.swapped.resize(bytes);
+    for (std::int32_t y = 0; y < view.height; ++y) {
+      const std::uint8_t* src = view.pixels + y * view.stride;
+      std::uint8_t* dst = s.swapped.data() + static_cast<std::size_t>(y) * view.width * 4;
+      for (std::int32_t x = 0; x < view.width; ++x) {
+        dst[4 * x] = src[4 * x + 2];
+        dst[4 * x + 1] = src[4 * x + 1];
+        dst[4 * x + 2] = src[4 * x];
+        dst[4 * x + 3] = 0;
+      }
+    }
+    EndGrab();
+    image->pixels = s.swapped.data();
+    image->stride = static_cast<std::int64_t>(view.width) * 4;
+  }
   return GrabResult::Ok;
+}
+
+void PortalGrabber::EndGrab() {
+  Impl& s = *impl_;
+  if (!s.holding) return;
+  s.holding = false;
+  if (pw::Stream* stream = s.stream.load()) stream->Release();
 }
 
 CastState PortalGrabber::state() const {

@@ -50,8 +50,8 @@ enum class CastState {
 // for the user's answer: until the first picture is there, grabs report
 // NoDisplay. One grabber serves one reading thread. The newest picture is
 // kept, so a grab between two pictures of the stream gives the last one
-// again. Picture memory is allocated when the stream's size grows, never
-// per picture.
+// again. Pictures are read where the stream delivers them; only RGB-ordered
+// ones are copied, into memory allocated when their size grows.
 class PortalGrabber {
  public:
   PortalGrabber();
@@ -61,10 +61,13 @@ class PortalGrabber {
 
   // Starts the cast on the first call. Ok with *image showing the whole
   // monitor, 32-bit pixels with the bytes blue, green, red, unused, and
-  // the pointer drawn in where the portal can embed it; valid until the
-  // next grab. NoDisplay while the cast is starting; Failed once it was
-  // refused or failed (state() tells which).
+  // the pointer drawn in where the portal can embed it, read in place in
+  // the stream's buffer: valid until EndGrab (or the next grab), which the
+  // reader calls as soon as it is done, since the compositor cannot reuse
+  // a buffer meanwhile. NoDisplay while the cast is starting; Failed once
+  // it was refused or failed (state() tells which).
   GrabResult GrabXrgb(XrgbImage* image);
+  void EndGrab();
 
   CastState state() const;
   // What went wrong, in words, once state() is Refused or Failed.
