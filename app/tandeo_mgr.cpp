@@ -409,6 +409,13 @@ void TandeoMgr::SelectThreadCallback(int event, int value)
             }
             break;
 
+        case SELECT_THREAD_EVENT_CAPTURE_REFUSED:
+            // The session has asked the device to stop; its acknowledgement
+            // returns the window to the connected state.
+            qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "SELECT_THREAD_EVENT_CAPTURE_REFUSED";
+            emission = [this] { emit signal_capture_refused(); };
+            break;
+
         case SELECT_THREAD_EVENT_STOP_ENC: {
             std::int32_t status = localStatus();
             qInfo() << "TandeoMgr::SelectThreadCallback" << __LINE__ << "SELECT_THREAD_EVENT_STOP_ENC" << status;
@@ -465,6 +472,9 @@ void TandeoMgr::printParam(int event, int value)
         break;
     case SELECT_THREAD_EVENT_STOP_ENC:
         qInfo() << "TandeoMgr::printParam" << __LINE__ << "event SELECT_THREAD_EVENT_STOP_ENC";
+        break;
+    case SELECT_THREAD_EVENT_CAPTURE_REFUSED:
+        qInfo() << "TandeoMgr::printParam" << __LINE__ << "event SELECT_THREAD_EVENT_CAPTURE_REFUSED";
         break;
     default:
         qInfo() << "TandeoMgr::printParam" << __LINE__ << "event invalid";

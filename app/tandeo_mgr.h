@@ -77,6 +77,9 @@ signals:
     void signal_connect_closed();
     // The monitors changed (added, removed, moved or resized).
     void signal_screens_changed();
+    // The desktop declined to hand out the screen; sharing stops, the
+    // pairing stays.
+    void signal_capture_refused();
 
 private slots:
     void slot_connect(QString strInfo);

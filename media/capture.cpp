@@ -14,7 +14,8 @@ std::atomic<bool> noDisplayLogged{false};
 
 }  // namespace
 
-CCapture::CCapture(plat::GrabMethod method, Route route) : grabber_(kMaxPixels, method), route_(route) {
+CCapture::CCapture(plat::GrabMethod method, Route route)
+    : grabber_(kMaxPixels, method), portal_(MakePortalGrabber()), route_(route) {
   // The scaled planes start black rather than with whatever the memory held,
   // in case the first frames find nothing to grab.
   std::memset(scaledY_, 16, sizeof scaledY_);
@@ -83,6 +84,10 @@ bool CCapture::WaitForChange(std::int64_t untilUs) {
 }
 
 void CCapture::CaptureFrame() {
+  if (portal_) {
+    CapturePortalFrame();
+    return;
+  }
   plat::ScreenRect grab;
   if (!GrabArea(&grab)) return;
   const std::int32_t width = grab.right - grab.left;
@@ -131,6 +136,12 @@ void CCapture::CaptureFrame() {
     fullHeld_ = true;
     pending_ = plat::ScreenChange::Unchanged;
   }
+  ScaleGrab(still);
+}
+
+// Scales the full-size planes to the output size; a picture already scaled
+// to that size (still is true) is left as it is.
+void CCapture::ScaleGrab(bool still) {
   const std::int32_t w = grab_.width;
   const std::int32_t h = grab_.height;
 

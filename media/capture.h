@@ -4,8 +4,10 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "media/scaler.h"
+#include "platform/screen_cast.h"
 #include "platform/screen_grab.h"
 #include "platform/sync.h"
 
@@ -47,6 +49,15 @@ class CCapture {
   // last grab, the planes are kept as they are and nothing is grabbed.
   // Codec thread only.
   void CaptureFrame();
+
+  // On a Wayland desktop the desktop portal's screen cast replaces the X
+  // grab (chosen once per process): the monitor the user granted is the
+  // area, whatever SetCaptureArea said. True, with *why, once the user or
+  // the portal declined, or the cast failed; sharing cannot go on.
+  bool castRefused(std::string* why) const;
+  // Ends the screen cast, if one runs, so that the next grab asks the
+  // portal anew (with the kept permission). Only while no thread grabs.
+  void EndCast();
 
   // Waits until something is drawn on the area since the last grab, or
   // until the monotonic clock reaches untilUs. True when there is a change
@@ -92,6 +103,11 @@ class CCapture {
   static constexpr std::int32_t kDirectMaxWidth = 4096;
   static constexpr std::int32_t kDirectRows = 16;  // rows packed per conversion call
 
+  // capture_portal.cpp: the portal's grabber when the back-end chosen for
+  // this process is the portal, else null.
+  static std::unique_ptr<plat::PortalGrabber> MakePortalGrabber();
+  void CapturePortalFrame();
+  void ScaleGrab(bool still);
   bool GrabArea(plat::ScreenRect* out);
   plat::ScreenChange Look(const plat::ScreenRect& grab);
   void ConvertXrgb(const plat::XrgbImage& image, std::int32_t firstRow);
@@ -104,6 +120,8 @@ class CCapture {
   std::int32_t dstWidth_ = 0;
   std::int32_t dstHeight_ = 0;
   plat::ScreenGrabber grabber_;
+  std::unique_ptr<plat::PortalGrabber> portal_;  // null: the X grab
+  std::uint64_t portalPictures_ = 0;             // the cast's pictures converted so far
   const Route route_;
   Size grab_{0, 0};
   Size frame_{0, 0};

@@ -17,14 +17,17 @@ std::string cliUsage() {
          "Pairs with the device at ADDRESS (IPv4, port 5001) and prints one line per session event.\n"
          "\n"
          "  --password TEXT     the device's password (at most 63 characters)\n"
-         "  --share             once paired, stream the screen (DISPLAY) to the device\n"
+         "  --share             once paired, stream the screen to the device (X display, or\n"
+         "                      on a Wayland desktop the monitor the desktop portal grants;\n"
+         "                      TANDEO_CAPTURE=x11|portal chooses)\n"
          "  --duration SECONDS  end this long after pairing, or with --share after the\n"
          "                      stream started: stop the stream, then disconnect\n"
          "                      (default: on Ctrl+C)\n"
          "  --verbose           also print the session's own log lines (on stderr)\n"
          "\n"
          "Exit status: 0 paired and ended normally (also when the device stopped the\n"
-         "stream), 1 usage or other error (also a stream that never started), 2 rejected,\n"
+         "stream), 1 usage or other error (also a stream that never started, or a screen\n"
+         "the desktop declined to share), 2 rejected,\n"
          "3 connect time-out, 4 connection lost.\n";
 }
 

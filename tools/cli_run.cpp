@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "event_queue.h"
+#include "platform/screen_cast.h"
 #include "platform/screen_metrics.h"
 #include "tdsdk.h"
 
@@ -70,6 +71,11 @@ void say(std::FILE* f, const char* format, ...) {
 // With --share: the whole primary screen is what the session grabs. False
 // when there is no display to read it from.
 bool shareWholeScreen(TDSdkHandle handle, std::FILE* out) {
+  if (plat::ChooseCaptureBackend().backend == plat::CaptureBackend::Portal) {
+    // The portal hands out the monitor that the user grants, at its size.
+    say(out, "sharing the screen through the desktop portal");
+    return true;
+  }
   plat::ScreenMetrics screens;
   if (!plat::QueryScreenMetrics(&screens)) {
     say(out, "no X display: the stream will carry a still black picture");
@@ -118,6 +124,7 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
   bool paired = false, heardAnything = false;
   Share share = Share::None;
   bool startAnswerMissing = false;
+  bool captureRefused = false;
   Clock::time_point endAt{}, startRequestedAt{}, streamStartedAt{}, stopDeadline{};
 
   // Asks the device to stop the stream; the run ends on its acknowledgement
@@ -229,14 +236,24 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
         streamStartedAt = Clock::now();
         endAt = after(options.durationSeconds);
         break;
+      case SELECT_THREAD_EVENT_CAPTURE_REFUSED:
+        // The session has asked the device to stop; its acknowledgement ends
+        // the run, still paired.
+        say(out, "screen sharing not permitted: the desktop declined to hand out the screen");
+        captureRefused = true;
+        share = Share::Stopping;
+        stopDeadline = Clock::now() + kStopAckLimit;
+        break;
       case SELECT_THREAD_EVENT_STOP_ENC:
-        if (share == Share::Stopping) {
+        if (captureRefused) {
+          say(out, "stream stopped, still paired");
+        } else if (share == Share::Stopping) {
           say(out, "stream stopped after %.1f s", secondsSince(streamStartedAt));
         } else {
           say(out, "the device stopped the stream after %.1f s", secondsSince(streamStartedAt));
         }
         share = Share::None;
-        status = kExitPairedAndEnded;
+        status = captureRefused ? kExitError : kExitPairedAndEnded;
         break;
       default:
         say(out, "event %d, value %d", e.event, e.value);

@@ -65,6 +65,7 @@ Widget::Widget(QWidget* parent)
   connect(mgr, SIGNAL(signal_connect_closed()), this, SLOT(slot_connect_closed()));
   connect(mgr, SIGNAL(signal_screens_changed()), this, SLOT(slot_screens_changed()));
   connect(this, SIGNAL(signal_choose_screen(QString)), mgr, SLOT(slot_choose_screen(QString)));
+  connect(mgr, SIGNAL(signal_capture_refused()), this, SLOT(slot_capture_refused()));
   connect(this, SIGNAL(signal_connect(QString)), mgr, SLOT(slot_connect(QString)));
   connect(this, SIGNAL(signal_connect_password(QString, QString)), mgr,
           SLOT(slot_connect_password(QString, QString)));
@@ -338,6 +339,11 @@ void Widget::slot_connect_closed() {
   if (isMinimized()) showNormal();
   information(QStringLiteral("连接关闭"));
   setUiState(UI_STATE_READY);
+}
+
+void Widget::slot_capture_refused() {
+  if (isMinimized()) showNormal();
+  information(QStringLiteral("未获得屏幕共享权限"));
 }
 
 // --- dragging the frameless window ------------------------------------------

@@ -72,6 +72,7 @@ class Widget : public CBaseWgt {
   void slot_connect_closed();
   void slot_screens_changed();
   void on_comboBox_screen_activated(int index);
+  void slot_capture_refused();
 
  private:
   // The monitor list of the sharing page: shown only with more than one.

@@ -36,6 +36,10 @@ extern "C" {
 #define SELECT_THREAD_EVENT_H239STATUS_CHANGE 1
 #define SELECT_THREAD_EVENT_START_ENC 2
 #define SELECT_THREAD_EVENT_STOP_ENC 3
+/* The desktop declined to hand out the screen (on Wayland, the user said no
+   to the portal's permission, or the cast failed): the session has asked
+   the device to stop the stream and stays paired. Value 0. */
+#define SELECT_THREAD_EVENT_CAPTURE_REFUSED 4
 
 /* TDS_AttemptToPair results */
 #define TDS_OK 0

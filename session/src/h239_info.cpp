@@ -33,6 +33,8 @@ void CH239Info::StopCodecThread() {
     codecRunning_ = 0;
   }
   plat::joinThread(codecThread_);
+  // No thread grabs now: a screen cast of this run ends with it.
+  capture_->EndCast();
 }
 
 bool CH239Info::StopFeeding() {
@@ -55,6 +57,7 @@ void CH239Info::StartCodecThread() {
   if (codecThread_.valid()) {
     codecRunning_ = 0;
     plat::joinThread(codecThread_);
+    capture_->EndCast();
   }
   codecRunning_ = 1;
   auto* start = new CodecThreadStart{&frameEvent_, currentSocket(), this};

@@ -3,8 +3,10 @@
 
 #include <QDebug>
 #include <algorithm>
+#include <string>
 
 #include "h239_info.h"
+#include "media/capture.h"
 #include "platform/clock.h"
 
 namespace {
@@ -31,6 +33,22 @@ void EndWith(CH239Info& s, const CallbackTarget& target, int connStatus, int lin
   target.fire(SELECT_THREAD_EVENT_CONNSTATUS_CHANGE, connStatus);
 }
 
+// While streaming: when the desktop declined to hand out the screen, ask
+// the device to stop and tell the caller, once per streaming run. The
+// pairing stays.
+void CheckCastRefused(CH239Info& s, const CallbackTarget& target, bool* said) {
+  if (s.h239Status() != TDH239_ENCODING) {
+    *said = false;
+    return;
+  }
+  std::string why;
+  if (*said || !s.capture_->castRefused(&why)) return;
+  *said = true;
+  qInfo() << "SelectThread" << __LINE__ << "screen capture refused, stopping the stream:" << why.c_str();
+  s.SendControlMessage(TDMSG_STOP_ENCODING_REQ, 0, nullptr);
+  target.fire(SELECT_THREAD_EVENT_CAPTURE_REFUSED, 0);
+}
+
 }  // namespace
 
 std::uint32_t SelectThread(void* p) {
@@ -47,6 +65,7 @@ std::uint32_t SelectThread(void* p) {
   s.recvBuffer_.clear();
 
   Ending ending = Ending::None;
+  bool castRefusalSaid = false;  // once per streaming run
   while (start.running->load() != 0 && ending == Ending::None) {
     int ready = connected ? plat::waitReadable(sock, kWaitUs) : plat::waitWritable(sock, kWaitUs);
 
@@ -61,6 +80,7 @@ std::uint32_t SelectThread(void* p) {
         break;
       }
       s.SendControlMessage(TDMSG_KEEPALIVE, 0, nullptr);
+      CheckCastRefused(s, target, &castRefusalSaid);
     } else if (s.kpaCount_ >= kConnectLimit) {
       ending = Ending::ConnectTimeout;
       break;
