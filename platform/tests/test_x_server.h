@@ -26,6 +26,8 @@ class TestXServer {
   const std::string& error() const { return error_; }
 
  private:
+  bool StartOnce(const std::string& geometry, const std::vector<std::string>& extra);
+
   pid_t pid_ = -1;
   std::string display_;
   std::string error_;
