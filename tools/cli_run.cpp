@@ -118,7 +118,7 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
   bool paired = false, heardAnything = false;
   Share share = Share::None;
   bool startAnswerMissing = false;
-  Clock::time_point endAt{}, startRequestedAt{}, streamStartedAt{}, stopDeadline{};
+  Clock::time_point endAt{}, startRequestedAt{}, streamStartedAt{}, stopRequestedAt{}, stopDeadline{};
 
   // Asks the device to stop the stream; the run ends on its acknowledgement
   // or when kStopAckLimit has passed without one.
@@ -126,7 +126,8 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
     TDS_ReqToStopEncoding(handle);
     say(out, "stopping the stream");
     share = Share::Stopping;
-    stopDeadline = Clock::now() + kStopAckLimit;
+    stopRequestedAt = Clock::now();
+    stopDeadline = stopRequestedAt + kStopAckLimit;
   };
 
   while (status < 0) {
@@ -231,7 +232,8 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
         break;
       case SELECT_THREAD_EVENT_STOP_ENC:
         if (share == Share::Stopping) {
-          say(out, "stream stopped after %.1f s", secondsSince(streamStartedAt));
+          say(out, "stream stopped after %.1f s, acknowledged in %.0f ms", secondsSince(streamStartedAt),
+              secondsSince(stopRequestedAt) * 1000);
         } else {
           say(out, "the device stopped the stream after %.1f s", secondsSince(streamStartedAt));
         }
