@@ -20,25 +20,29 @@ bool CLinkPacer::admit(long backlog, std::int64_t nowUs) {
   if (backlog < 0 || rate_ <= 0) return true;
   record(nowUs, sentBytes_ - backlog);
   const long limit = bound();
+  // Busy from above half the bound until back under a quarter of it, so
+  // that a skip's dip does not count as the queue going away.
+  if (backlog > limit / 2) {
+    if (busySinceUs_ == 0) busySinceUs_ = nowUs;
+    quietSinceUs_ = nowUs;
+  } else if (backlog <= limit / 4) {
+    busySinceUs_ = 0;
+  }
   if (backlog <= limit) {
-    if (backlog > limit / 2) {
-      quietSinceUs_ = nowUs;
-    } else if (limited_ && nowUs - quietSinceUs_ >= kHoldUs) {
-      raise(nowUs);
-    }
+    if (limited_ && nowUs - quietSinceUs_ >= kHoldUs) raise(nowUs);
     return true;
   }
   ++skippedSinceLog_;
   ++skippedTotal_;
-  quietSinceUs_ = nowUs;
-  if (nowUs - lastCutUs_ >= kCutIntervalUs) cut(backlog, nowUs);
+  // One burst (an intra picture, a receiver that paused) is only waited out;
+  // a queue that has stayed up for a while says the link is too narrow.
+  if (nowUs - busySinceUs_ >= kBusyBeforeCutUs && nowUs - lastCutUs_ >= kCutIntervalUs) cut(backlog, nowUs);
   return false;
 }
 
 std::int32_t CLinkPacer::bitRate(std::int32_t deviceRate, std::int32_t frameRate) {
   if (deviceRate <= 0) return deviceRate;
   if (frameRate > 0) frameRate_ = frameRate;
-  if (deviceRate_ == 0) quietSinceUs_ = lastCutUs_ = 0;
   deviceRate_ = deviceRate;
   // Never above what the device asks for; while the link keeps up, exactly that.
   if (!limited_ || rate_ >= deviceRate) {

@@ -7,7 +7,8 @@
 // stays decodable. And the encoder's bit rate is fitted to what the link
 // delivers, then brought back toward the device's rate while the link keeps
 // up:
-//   - cut: when a picture is skipped, at most every kCutIntervalUs, the rate
+//   - cut: when a picture is skipped and the backlog has stayed above half
+//     the bound for kBusyBeforeCutUs, at most every kCutIntervalUs, the rate
 //     becomes kCutShare of the rate the link delivered over the last
 //     kWindowUs (never above the rate in force, never below half of it);
 //   - raise: when the backlog has stayed under half the bound for kHoldUs,
@@ -46,6 +47,7 @@ class CLinkPacer {
   static constexpr double kCutShare = 0.85;
   static constexpr double kRaiseStep = 1.25;
   static constexpr std::int64_t kCutIntervalUs = 500000;
+  static constexpr std::int64_t kBusyBeforeCutUs = 100000;
   static constexpr std::int64_t kHoldUs = 1000000;
   static constexpr std::int64_t kWindowUs = 500000;
   // Shortest span that gives a delivered rate worth acting on.
@@ -67,7 +69,8 @@ class CLinkPacer {
   std::int32_t rate_ = 0;
   bool limited_ = false;
   std::int64_t lastCutUs_ = 0;
-  std::int64_t quietSinceUs_ = 0;
+  std::int64_t quietSinceUs_ = 0;  // last tick the backlog was above half the bound
+  std::int64_t busySinceUs_ = 0;   // first tick of the stretch above it; 0: none
   std::uint32_t skippedSinceLog_ = 0;
   std::int32_t loggedRate_ = 0;
   std::uint64_t skippedTotal_ = 0;

@@ -117,6 +117,19 @@ TEST(LinkPacer, FollowsALinkThatNarrowsAndWidensAgain) {
   EXPECT_EQ(link.pacer.skipped(), skipped);
 }
 
+TEST(LinkPacer, AMomentaryPauseOfTheReceiverIsWaitedOutWithoutCuttingTheRate) {
+  Link link(40e6);
+  link.run(3);
+  for (int round = 0; round < 5; ++round) {
+    link.setRate(0);
+    link.run(3.0 / kFps);
+    link.setRate(40e6);
+    link.run(2);
+  }
+  EXPECT_EQ(link.pacer.rate(), kDeviceRate);
+  EXPECT_FALSE(link.pacer.limited());
+}
+
 TEST(LinkPacer, AStalledLinkCostsHalfTheRateACutAndIsProbedBackUp) {
   Link link(3e6);
   link.run(10);
