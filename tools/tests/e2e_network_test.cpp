@@ -22,10 +22,8 @@
 
 #include "device/device.h"
 #include "e2e_support.h"
-#include "pattern_window.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
-#include "test_x_server.h"
 
 namespace {
 
@@ -170,10 +168,6 @@ class E2eNetwork : public ::testing::Test {
       skipReason_ = new std::string(why);
       return;
     }
-    server_ = new plat_test::TestXServer;
-    ASSERT_TRUE(server_->Start(std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24"))
-        << server_->error();
-    setenv("DISPLAY", server_->display().c_str(), 1);
     pattern::PatternWindowOptions o;
     o.fps = kAskedFps;
     // The stamp row redrawn between frames, so that a grab finds a stamp a
@@ -182,15 +176,13 @@ class E2eNetwork : public ::testing::Test {
     // Grain, as a video on the screen has: the pictures cost the full 4 Mbit/s
     // asked for (the smooth pattern alone needs about 1).
     o.grain = true;
-    window_ = new pattern::PatternWindow(o);
+    screen_ = new e2e::PatternScreen;
     std::string error;
-    ASSERT_TRUE(window_->start(&error)) << error;
+    ASSERT_TRUE(screen_->start(kScreenWidth, kScreenHeight, o, &error)) << error;
   }
   static void TearDownTestSuite() {
-    delete window_;
-    window_ = nullptr;
-    delete server_;
-    server_ = nullptr;
+    delete screen_;
+    screen_ = nullptr;
     delete ns_;
     ns_ = nullptr;
     delete skipReason_;
@@ -200,7 +192,7 @@ class E2eNetwork : public ::testing::Test {
 
   void SetUp() override {
     if (skipReason_) GTEST_SKIP() << "no network namespace for the narrow link: " << *skipReason_;
-    ASSERT_TRUE(window_ && window_->running()) << "no pattern on the screen";
+    ASSERT_TRUE(screen_ && screen_->running()) << "no pattern on the screen";
     ASSERT_TRUE(ns_->enter()) << "cannot enter the namespace";
   }
 
@@ -314,8 +306,7 @@ class E2eNetwork : public ::testing::Test {
 
   static NetNamespace* ns_;
   static std::string* skipReason_;
-  static plat_test::TestXServer* server_;
-  static pattern::PatternWindow* window_;
+  static e2e::PatternScreen* screen_;
   std::unique_ptr<device::Device> device_;
   std::unique_ptr<e2e::Sender> sender_;
   PictureTimes pictures_;
@@ -324,8 +315,7 @@ class E2eNetwork : public ::testing::Test {
 
 NetNamespace* E2eNetwork::ns_ = nullptr;
 std::string* E2eNetwork::skipReason_ = nullptr;
-plat_test::TestXServer* E2eNetwork::server_ = nullptr;
-pattern::PatternWindow* E2eNetwork::window_ = nullptr;
+e2e::PatternScreen* E2eNetwork::screen_ = nullptr;
 
 TEST_F(E2eNetwork, OneMegabitLinkStaysLive) { narrowLink("127.0.0.2", "1mbit", 30, 10, 10); }
 
