@@ -18,7 +18,10 @@ bool CLinkPacer::admit(long backlog, std::int64_t nowUs) {
   // Nothing known yet (no picture taken, or no way to ask the system):
   // every picture goes, as on a link that always keeps up.
   if (backlog < 0 || rate_ <= 0) return true;
-  record(nowUs, sentBytes_ - backlog);
+  const std::int64_t delivered = sentBytes_ - backlog;
+  if (backlog == 0 || sampleCount_ == 0 || delivered > samples_[(nextSample_ + kSamples - 1) % kSamples].delivered)
+    progressUs_ = nowUs;
+  record(nowUs, delivered);
   const long limit = bound();
   // Busy from above half the bound until back under a quarter of it, so
   // that a skip's dip does not count as the queue going away.
@@ -32,6 +35,10 @@ bool CLinkPacer::admit(long backlog, std::int64_t nowUs) {
     if (limited_ && nowUs - quietSinceUs_ >= kHoldUs) raise(nowUs);
     return true;
   }
+  // Nothing delivered for a long while: the peer has stopped reading or the
+  // link is gone. Pictures go out again, so that the send's own bound on a
+  // send without progress gives the connection up, as it would unpaced.
+  if (nowUs - progressUs_ >= kStallUs) return true;
   ++skippedSinceLog_;
   ++skippedTotal_;
   // One burst (an intra picture, a receiver that paused) is only waited out;
@@ -75,11 +82,13 @@ double CLinkPacer::deliveredRate(std::int64_t nowUs) const {
 
 void CLinkPacer::cut(long backlog, std::int64_t nowUs) {
   const double delivered = deliveredRate(nowUs);
-  if (delivered < 0) return;  // too soon to tell: skip, and look again next tick
+  // Too soon to tell, or a link that carried nothing at all (a pause says
+  // nothing of its rate): skip, and look again next tick.
+  if (delivered <= 0) return;
   lastCutUs_ = nowUs;
   // What the link carried while it was this full, less a margin for the
-  // encoder overshooting its target; the floor keeps a stall of the link
-  // (nothing delivered for a moment) from throwing the rate away at once.
+  // encoder overshooting its target; the floor keeps a link that nearly
+  // stalled for a moment from throwing the rate away at once.
   const double fitted = std::max(rate_ / 2.0, std::min<double>(rate_, kCutShare * delivered));
   const bool wasLimited = limited_;
   rate_ = std::max(std::min(kMinBitRate, deviceRate_), static_cast<std::int32_t>(fitted));

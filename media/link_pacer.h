@@ -10,12 +10,15 @@
 //   - cut: when a picture is skipped and the backlog has stayed above half
 //     the bound for kBusyBeforeCutUs, at most every kCutIntervalUs, the rate
 //     becomes kCutShare of the rate the link delivered over the last
-//     kWindowUs (never above the rate in force, never below half of it);
+//     kWindowUs (never above the rate in force, never below half of it;
+//     no cut while it delivered nothing at all);
 //   - raise: when the backlog has stayed under half the bound for kHoldUs,
 //     the rate grows by kRaiseStep, up to the device's rate.
 // The bound is kBoundPictures pictures at the rate in force, at least
 // kMinBoundBytes: at the fitted rate a picture waits at most about that
-// many picture periods.
+// many picture periods. A link that delivers nothing at all for kStallUs is
+// no narrow link but a dead one: pictures are taken again and the send's
+// own time-out ends the connection.
 #pragma once
 #include <cstdint>
 
@@ -48,6 +51,8 @@ class CLinkPacer {
   static constexpr double kRaiseStep = 1.25;
   static constexpr std::int64_t kCutIntervalUs = 500000;
   static constexpr std::int64_t kBusyBeforeCutUs = 100000;
+  // No byte delivered for this long: pictures are taken again (admit).
+  static constexpr std::int64_t kStallUs = 1000000;
   static constexpr std::int64_t kHoldUs = 1000000;
   static constexpr std::int64_t kWindowUs = 500000;
   // Shortest span that gives a delivered rate worth acting on.
@@ -71,6 +76,7 @@ class CLinkPacer {
   std::int64_t lastCutUs_ = 0;
   std::int64_t quietSinceUs_ = 0;  // last tick the backlog was above half the bound
   std::int64_t busySinceUs_ = 0;   // first tick of the stretch above it; 0: none
+  std::int64_t progressUs_ = 0;    // last tick at which the link had delivered more
   std::uint32_t skippedSinceLog_ = 0;
   std::int32_t loggedRate_ = 0;
   std::uint64_t skippedTotal_ = 0;

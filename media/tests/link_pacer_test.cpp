@@ -130,17 +130,30 @@ TEST(LinkPacer, AMomentaryPauseOfTheReceiverIsWaitedOutWithoutCuttingTheRate) {
   EXPECT_FALSE(link.pacer.limited());
 }
 
-TEST(LinkPacer, AStalledLinkCostsHalfTheRateACutAndIsProbedBackUp) {
+TEST(LinkPacer, ALinkThatPausesCostsAtMostHalfTheRateAndGetsNothingMeanwhile) {
   Link link(3e6);
   link.run(10);
   const std::int32_t before = link.pacer.rate();
   link.setRate(0);
-  Stretch stall = link.run(1);
-  EXPECT_LE(stall.taken, 1) << "nothing is added to a queue that does not drain";
-  EXPECT_GE(link.pacer.rate(), before / 8);
-  link.setRate(3e6);
-  link.run(15);
-  EXPECT_GE(link.pacer.rate(), 0.6 * 3e6);
+  Stretch pause = link.run(0.9);
+  EXPECT_LE(pause.taken, 1) << "nothing is added to a queue that does not drain";
+  // The window still holds the last bytes before the pause: at most one
+  // halving, then nothing more while nothing is delivered.
+  EXPECT_GE(link.pacer.rate(), before / 2);
+  link.setRate(1e6);
+  link.run(5);
+  EXPECT_LE(link.pacer.rate(), 1.3e6) << "a narrower link after it is fitted as ever";
+}
+
+TEST(LinkPacer, ALinkThatDeliversNothingForASecondGetsPicturesAgain) {
+  // So that the send's own time-out, not the pacer, decides that a device
+  // that stopped reading is gone.
+  Link link(3e6);
+  link.run(5);
+  link.setRate(0);
+  Stretch dead = link.run(3);
+  EXPECT_GE(dead.taken, 50);
+  EXPECT_LE(dead.taken, 70);
 }
 
 TEST(LinkPacer, NeverAboveTheDeviceRateAndFollowsItWhileTheLinkKeepsUp) {
