@@ -97,7 +97,7 @@ void CLinkPacer::cut(long backlog, std::int64_t nowUs) {
   // the steady saw of cuts and raises on a narrow link says nothing new.
   if (wasLimited && rate_ > loggedRate_ * 0.9) return;
   loggedRate_ = rate_;
-  qInfo() << "CLinkPacer::admit" << __LINE__ << "link narrower than the stream:" << skippedSinceLog_
+  qInfo() << "CLinkPacer::cut" << __LINE__ << "link narrower than the stream:" << skippedSinceLog_
           << "pictures skipped," << backlog << "bytes unsent, bit rate" << rate_ << "bit/s of" << deviceRate_;
   skippedSinceLog_ = 0;
 }
@@ -111,5 +111,5 @@ void CLinkPacer::raise(std::int64_t nowUs) {
   }
   rate_ = deviceRate_;
   limited_ = false;
-  qInfo() << "CLinkPacer::admit" << __LINE__ << "link keeps up: bit rate back at" << rate_ << "bit/s";
+  qInfo() << "CLinkPacer::raise" << __LINE__ << "link keeps up: bit rate back at" << rate_ << "bit/s";
 }
