@@ -123,8 +123,10 @@ void MediaReceiver::onPicture(DecodedFrame& f, std::int64_t tag) {
     lastStampCounter_ = stamp.counter;
     if (ms < 0x80000000u && !repeat) {  // else a stamp from the future: another clock
       const double latency = ms;
-      streamLatency_.add(latency);
-      allLatency_.add(latency);
+      if (now - streamStartUs_ >= static_cast<std::int64_t>(options_.settleSeconds * 1e6)) {
+        streamLatency_.add(latency);
+        allLatency_.add(latency);
+      }
       secondLatency_.add(latency);
     }
   }

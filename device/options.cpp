@@ -139,6 +139,8 @@ std::string deviceUsage() {
          "                       report latency (median/95th percentile)\n"
          "  --stamp-events       with --stamps: count only the first picture showing each new\n"
          "                       frame of the pattern (latency from a change on the screen)\n"
+         "  --settle SECONDS     with --stamps: leave the first SECONDS of each stream out of\n"
+         "                       its summary's latency figures\n"
          "\n"
          "Scripted events, SECONDS counted from the start of each stream:\n"
          "  --idr-every SECONDS  ask for an intra picture every SECONDS\n"
@@ -183,7 +185,7 @@ ParseOutcome parseDeviceOptions(int argc, char** argv, DeviceOptions* o, std::st
     static const char* const kWithValue[] = {"--bind", "--password", "--reject", "--resolution",
                                              "--size", "--fps",      "--bitrate", "--profile",
                                              "--mode",   "--record",   "--idr-every", "--bitrate-at",
-                                             "--params-at", "--stop-at"};
+                                             "--params-at", "--stop-at", "--settle"};
     bool known = false;
     for (const char* name : kWithValue) known = known || arg == name;
     if (!known) {
@@ -217,6 +219,10 @@ ParseOutcome parseDeviceOptions(int argc, char** argv, DeviceOptions* o, std::st
       double seconds = 0;
       if (!parseSeconds(value, 0.001, kLongestScriptSeconds, &seconds)) return bad("expected seconds above 0");
       o->script.idrEverySeconds = seconds;
+    } else if (arg == "--settle") {
+      double seconds = 0;
+      if (!parseSeconds(value, 0, kLongestScriptSeconds, &seconds)) return bad("expected seconds");
+      o->settleSeconds = seconds;
     } else if (arg == "--stop-at") {
       double seconds = 0;
       if (!parseSeconds(value, 0, kLongestScriptSeconds, &seconds)) return bad("expected seconds");

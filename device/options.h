@@ -54,6 +54,9 @@ struct DeviceOptions {
   bool readStamps = false;
   // Latency only from the first picture that shows each new pattern frame.
   bool stampEvents = false;
+  // Latency of the first settleSeconds of each stream is left out of the
+  // stream's summary (the once-a-second figures still show it).
+  double settleSeconds = 0;
   ScriptedEvents script;
   // Called on the device thread for every decoded picture.
   PictureObserver onPicture;

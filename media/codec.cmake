@@ -1,3 +1,3 @@
-add_library(tandeo_codec STATIC codec_thread.cpp)
+add_library(tandeo_codec STATIC codec_thread.cpp link_pacer.cpp)
 target_include_directories(tandeo_codec PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(tandeo_codec PUBLIC tandeo_encoder tandeo_capture tandeo_resolution tandeo_platform tandeo_protocol)

@@ -65,6 +65,9 @@ std::int32_t CInFrameStream::GetFrame(FramePicture* picture, FrameEncodeParams* 
   if (!session_->codecRunning() || !session_->isEncoding()) return 1;
   // A new record ends the run at this tick; nothing is grabbed for it.
   if (session_->paramsChanged()) return 0;
+  // While the socket holds more than the link can carry in a picture or
+  // two, this tick's picture is not taken: it would only wait there.
+  if (pacer_ && !pacer_->admitNow(tickUs)) return 1;
   // On a still screen this tick's picture would repeat the last one: it is
   // held back until something is drawn or the period is nearly over, so
   // that a change goes out as soon as it is drawn instead of at the next
@@ -130,7 +133,7 @@ std::int32_t COutBitStream::Write(const std::uint8_t* data, std::int32_t length)
   packetCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(packetCount_) + 1);
   rtp[2] = static_cast<unsigned char>(packetCount_ >> 8);
   rtp[3] = static_cast<unsigned char>(packetCount_);
-  session_->sendMessage(socket_, message_, length + 8);
+  if (session_->sendMessage(socket_, message_, length + 8)) bytesSent_ += length + 8;
   return 1;
 }
 
@@ -142,6 +145,8 @@ std::uint32_t CodecThread(void* p) {
   FrameEncodeParams params;
   params.word[FrameEncodeParams::kFrameRate] = kFirstFrameRate;
   FramePicture picture;
+  // Kept across runs: a new parameter record does not widen the link.
+  CLinkPacer pacer(start.socket);
 
   while (s.codecRunning()) {
     if (!s.isEncoding()) {
@@ -159,6 +164,7 @@ std::uint32_t CodecThread(void* p) {
     const std::int32_t rate = RateOf(s.copyEncodingParams(), params.word[FrameEncodeParams::kFrameRate]);
     params.word[FrameEncodeParams::kFrameRate] = rate;
     in.setFrameRate(rate);
+    in.setPacer(&pacer);
     int periodMs = 1000 / rate;
     plat::PeriodicTimer timer;
     timer.start(periodMs, start.frameEvent);
@@ -178,10 +184,18 @@ std::uint32_t CodecThread(void* p) {
         EncoderConfig config = MakeEncoderConfig(params);
         encoder = CreateVideoEncoder(&config, &out);
       }
+      // Created at the device's rate above, so that raising the rate back
+      // up to it later reconfigures the encoder rather than reopening it.
+      params.word[FrameEncodeParams::kBitrate] =
+          pacer.bitRate(params.word[FrameEncodeParams::kBitrate], params.word[FrameEncodeParams::kFrameRate]);
       // No encoder (the library refused the settings): skip the frame; the
       // next one tries again. An unchanged picture is repeated where the
       // encoder can do so without encoding it.
-      if (encoder && !(in.samePicture() && encoder->Repeat(&params))) encoder->Encode(&picture, &params);
+      if (encoder) {
+        const std::int64_t before = out.bytesSent();
+        if (!(in.samePicture() && encoder->Repeat(&params))) encoder->Encode(&picture, &params);
+        pacer.sent(static_cast<long>(out.bytesSent() - before));
+      }
     }
 
     timer.stop();

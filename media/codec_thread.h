@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "media/codec_session.h"
+#include "media/link_pacer.h"
 #include "media/video_encoder.h"
 #include "platform/net.h"
 #include "platform/sync.h"
@@ -40,6 +41,8 @@ class CInFrameStream : public InFrameStream {
   void setFrameRate(std::int32_t rate) { frameRate_ = rate; }
   // The last frame delivered shows the same picture as the one before it.
   bool samePicture() const { return samePicture_; }
+  // Asked at each tick whether to take a picture (none: every tick).
+  void setPacer(CLinkPacer* pacer) { pacer_ = pacer; }
 
   // Longest wait for a tick. The timer sets the event every period; should
   // it fail, the thread still comes round to check its run flag.
@@ -49,6 +52,7 @@ class CInFrameStream : public InFrameStream {
   plat::AutoResetEvent* frameEvent_;
   CCapture* capture_;
   ICodecSession* session_;
+  CLinkPacer* pacer_ = nullptr;
   // The frame rate in force; a rate below 1 from the device keeps it.
   std::int32_t frameRate_ = 5;
   std::int64_t lastPicture_ = -1;  // the capture's picture serial at the last frame
@@ -61,11 +65,14 @@ class COutBitStream : public OutBitStream {
   COutBitStream(plat::Socket socket, ICodecSession* session);
   std::int32_t Write(const std::uint8_t* data, std::int32_t length) override;
   std::int32_t packetCount() const { return packetCount_; }
+  // Bytes of the media messages handed to the socket so far.
+  std::int64_t bytesSent() const { return bytesSent_; }
 
  private:
   plat::Socket socket_;
   ICodecSession* session_;
   std::int32_t packetCount_ = 0;
+  std::int64_t bytesSent_ = 0;
   // One message buffer, allocated with the sink: header and largest payload.
   unsigned char message_[8 + 65536];
 };

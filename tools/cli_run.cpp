@@ -125,7 +125,7 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
   Share share = Share::None;
   bool startAnswerMissing = false;
   bool captureRefused = false;
-  Clock::time_point endAt{}, startRequestedAt{}, streamStartedAt{}, stopDeadline{};
+  Clock::time_point endAt{}, startRequestedAt{}, streamStartedAt{}, stopRequestedAt{}, stopDeadline{};
 
   // Asks the device to stop the stream; the run ends on its acknowledgement
   // or when kStopAckLimit has passed without one.
@@ -133,7 +133,8 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
     TDS_ReqToStopEncoding(handle);
     say(out, "stopping the stream");
     share = Share::Stopping;
-    stopDeadline = Clock::now() + kStopAckLimit;
+    stopRequestedAt = Clock::now();
+    stopDeadline = stopRequestedAt + kStopAckLimit;
   };
 
   while (status < 0) {
@@ -248,7 +249,8 @@ int runCli(const CliOptions& options, std::FILE* out, std::FILE* err,
         if (captureRefused) {
           say(out, "stream stopped, still paired");
         } else if (share == Share::Stopping) {
-          say(out, "stream stopped after %.1f s", secondsSince(streamStartedAt));
+          say(out, "stream stopped after %.1f s, acknowledged in %.0f ms", secondsSince(streamStartedAt),
+              secondsSince(stopRequestedAt) * 1000);
         } else {
           say(out, "the device stopped the stream after %.1f s", secondsSince(streamStartedAt));
         }

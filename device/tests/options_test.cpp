@@ -57,7 +57,7 @@ TEST(DeviceOptions, BadInputIsNamed) {
       {"--idr-every", "-1"},     {"--stop-at", "soon"},  {"--bitrate-at", "5"},
       {"--bitrate-at", "5:fast"}, {"--bitrate-at", "-1:1M"}, {"--params-at", "2:size=1000x1000"},
       {"--params-at", "2:colour=red"}, {"--params-at", "2:"}, {"--params-at", "2:fps=30,"},
-      {"--params-at", "2:fps"},
+      {"--params-at", "2:fps"},  {"--settle", "-3"},
       {"--password", "0123456789012345678901234567890123456789012345678901234567890123"}};
   for (const auto& args : bad) {
     device::DeviceOptions o;
@@ -93,7 +93,7 @@ TEST(DeviceOptions, MediaAndScriptOptions) {
   std::string error;
   ASSERT_EQ(parse({"--record", "out.h264", "--display", "--stamps", "--idr-every", "2.5", "--bitrate-at",
                    "3:500k", "--bitrate-at", "1:2M", "--params-at", "4:size=640x360,fps=30,profile=baseline",
-                   "--params-at", "6:resolution=28,bitrate=4M,mode=5", "--stop-at", "10"},
+                   "--params-at", "6:resolution=28,bitrate=4M,mode=5", "--stop-at", "10", "--settle", "7.5"},
                   &o, &error),
             device::ParseOutcome::Run)
       << error;
@@ -112,6 +112,7 @@ TEST(DeviceOptions, MediaAndScriptOptions) {
             (std::vector<KV>{{"size", "640x360"}, {"fps", "30"}, {"profile", "baseline"}}));
   EXPECT_EQ(o.script.params[1].settings.size(), 3u);
   EXPECT_DOUBLE_EQ(o.script.stopAtSeconds.value_or(-1), 10);
+  EXPECT_DOUBLE_EQ(o.settleSeconds, 7.5);
   // Defaults: nothing recorded, shown or scripted.
   device::DeviceOptions d;
   ASSERT_EQ(parse({}, &d, &error), device::ParseOutcome::Run);

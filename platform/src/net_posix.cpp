@@ -7,7 +7,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -86,6 +88,18 @@ bool noDelay(Socket s) {
   int v = 0;
   socklen_t len = sizeof v;
   return getsockopt(toFd(s), IPPROTO_TCP, TCP_NODELAY, &v, &len) == 0 && v != 0;
+}
+
+// SIOCOUTQ rather than SIOCOUTQNSD (not yet sent only): on a link narrower
+// than what is sent, the queue builds in the network (a router's buffer, a
+// shaper) as much as in the send buffer, and both delay the next message.
+// A Windows back-end has no such query: it would count the bytes handed to
+// send() and subtract those acknowledged, from WSAIoctl(SIO_TCP_INFO)
+// (TCP_INFO_v0: BytesOut less BytesRetrans less BytesInFlight).
+long unsentBytes(Socket s) {
+  int n = 0;
+  if (ioctl(toFd(s), SIOCOUTQ, &n) < 0) return failed();
+  return n;
 }
 
 void closeSocket(Socket s) {

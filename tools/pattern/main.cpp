@@ -20,6 +20,7 @@ extern "C" void onSignal(int) { interrupted = true; }
 
 const char* kUsage =
     "usage: tandeo-pattern [--fps N | --period-ms MS] [--stamp-fps N] [--seconds S] [--static]\n"
+    "                      [--grain]\n"
     "Covers the screen of DISPLAY with a moving test pattern; its top row of 64 cells\n"
     "stamps each frame with its number and the monotonic time it was drawn (ms).\n"
     "\n"
@@ -28,7 +29,9 @@ const char* kUsage =
     "  --stamp-fps N   between frames, redraw only the stamp row with the time,\n"
     "                N times a second (1 to 1000): a fresh stamp for every grab\n"
     "  --seconds S   end after S seconds (default: on Ctrl+C or SIGTERM)\n"
-    "  --static      draw one frame and keep it\n";
+    "  --static      draw one frame and keep it\n"
+    "  --grain       add fine noise, new in every frame, as a video shows: a picture\n"
+    "                that costs the encoder every bit it may spend\n";
 
 bool parseNumber(const char* text, double low, double high, double* out) {
   errno = 0;
@@ -51,6 +54,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (arg == "--static") {
       options.still = true;
+    } else if (arg == "--grain") {
+      options.grain = true;
     } else if (arg == "--fps" && i + 1 < argc && parseNumber(argv[i + 1], 1, 1000, &v) && v == std::floor(v)) {
       options.fps = static_cast<int>(v);
       ++i;

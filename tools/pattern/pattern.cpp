@@ -121,6 +121,23 @@ void Renderer::render(std::uint16_t counter, int width, int height, std::uint8_t
   }
 }
 
+void addGrain(std::uint16_t counter, int width, int height, std::uint8_t* bgrx, std::ptrdiff_t stride) {
+  // A xorshift generator seeded by the frame: deterministic, cheap, and
+  // different in every frame.
+  std::uint32_t state = 0x9E3779B9u ^ (static_cast<std::uint32_t>(counter) * 0x85EBCA6Bu);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* px = bgrx + y * stride;
+    for (int x = 0; x < width; ++x, px += 4) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      // The same offset, -16..+15, on all three colours: grain in brightness.
+      const int d = static_cast<int>(state >> 27) - 16;
+      for (int c = 0; c < 3; ++c) px[c] = static_cast<std::uint8_t>(std::min(255, std::max(0, px[c] + d)));
+    }
+  }
+}
+
 void drawStamp(const Stamp& stamp, int width, std::uint8_t* bgrx, std::ptrdiff_t stride) {
   bool bits[kStampCells];
   stampBits(stamp, bits);

@@ -46,6 +46,11 @@ class Renderer {
   std::vector<float> barAlpha_;
 };
 
+// Adds grain to a rendered picture: a fine noise, new in every frame, as a
+// video or a camera picture has. An encoder cannot predict it, so such a
+// picture costs every bit the encoder may spend.
+void addGrain(std::uint16_t counter, int width, int height, std::uint8_t* bgrx, std::ptrdiff_t stride);
+
 // Overwrites the stamp row of a picture `width` wide.
 void drawStamp(const Stamp& stamp, int width, std::uint8_t* bgrx, std::ptrdiff_t stride);
 

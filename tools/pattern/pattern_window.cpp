@@ -301,6 +301,7 @@ void PatternWindow::drawFrame(std::uint16_t counter) {
   auto* pixels = reinterpret_cast<std::uint8_t*>(x.image->data);
   const std::ptrdiff_t stride = x.image->bytes_per_line;
   x.renderer.render(counter, width_, height_, pixels, stride);
+  if (options_.grain) addGrain(counter, width_, height_, pixels, stride);
   Stamp stamp;
   stamp.ms = static_cast<std::uint32_t>(plat::monotonicUs() / 1000);
   stamp.counter = counter;

@@ -27,6 +27,7 @@ struct PatternWindowOptions {
                               // redrawn with the time this often a second
   double seconds = -1;        // draw for this long; < 0 until stopped
   bool still = false;         // draw one frame and keep it
+  bool grain = false;         // fine noise, new in every frame (addGrain)
   std::string display;        // empty: $DISPLAY
 };
 

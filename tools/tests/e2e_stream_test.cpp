@@ -12,10 +12,8 @@
 
 #include "device/device.h"
 #include "e2e_support.h"
-#include "pattern_window.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
-#include "test_x_server.h"
 
 namespace {
 
@@ -79,24 +77,18 @@ bool waitStats(const device::Device& dev, Pred pred, int timeoutMs) {
 class E2eStream : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    server_ = new plat_test::TestXServer;
-    ASSERT_TRUE(server_->Start(std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24"))
-        << server_->error();
-    setenv("DISPLAY", server_->display().c_str(), 1);
+    screen_ = new e2e::PatternScreen;
     pattern::PatternWindowOptions o;
     o.fps = kPatternFps;
-    window_ = new pattern::PatternWindow(o);
     std::string error;
-    ASSERT_TRUE(window_->start(&error)) << error;
+    ASSERT_TRUE(screen_->start(kScreenWidth, kScreenHeight, o, &error)) << error;
   }
   static void TearDownTestSuite() {
-    delete window_;
-    window_ = nullptr;
-    delete server_;
-    server_ = nullptr;
+    delete screen_;
+    screen_ = nullptr;
   }
 
-  void SetUp() override { ASSERT_TRUE(window_ && window_->running()) << "no pattern on the screen"; }
+  void SetUp() override { ASSERT_TRUE(screen_ && screen_->running()) << "no pattern on the screen"; }
 
   void TearDown() override {
     sender_.reset();
@@ -163,15 +155,13 @@ class E2eStream : public ::testing::Test {
     return psnr;
   }
 
-  static plat_test::TestXServer* server_;
-  static pattern::PatternWindow* window_;
+  static e2e::PatternScreen* screen_;
   e2e::PictureLog pictures_;  // outlives the device that feeds it
   std::atomic<std::int64_t> intraSentUs_{0};
   std::unique_ptr<device::Device> device_;
   std::unique_ptr<e2e::Sender> sender_;
 };
-plat_test::TestXServer* E2eStream::server_ = nullptr;
-pattern::PatternWindow* E2eStream::window_ = nullptr;
+e2e::PatternScreen* E2eStream::screen_ = nullptr;
 
 TEST_F(E2eStream, DecodedPicturesShowThePatternAtTheRequestedSizeAndRate) {
   startSharing("127.0.70.1", request());

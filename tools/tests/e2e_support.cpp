@@ -1,6 +1,7 @@
 #include "e2e_support.h"
 
 #include <dirent.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -30,6 +31,23 @@ int entriesOf(const char* dir) {
 constexpr int kStampMarginRows = 4;
 
 }  // namespace
+
+bool PatternScreen::start(int width, int height, const pattern::PatternWindowOptions& options,
+                          std::string* error) {
+  server_ = std::make_unique<plat_test::TestXServer>();
+  if (!server_->Start(std::to_string(width) + "x" + std::to_string(height) + "x24")) {
+    *error = server_->error();
+    return false;
+  }
+  setenv("DISPLAY", server_->display().c_str(), 1);
+  window_ = std::make_unique<pattern::PatternWindow>(options);
+  return window_->start(error);
+}
+
+PatternScreen::~PatternScreen() {
+  window_.reset();
+  server_.reset();
+}
 
 Sender::Sender() : handle_(CreateTDSdkHandle()) {
   char password[64] = {};

@@ -3,13 +3,16 @@
 // decodes, and the process's thread and descriptor counts.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "device/decoded_frame.h"
 #include "event_queue.h"
+#include "pattern_window.h"
 #include "tdsdk.h"
+#include "test_x_server.h"
 
 namespace e2e {
 
@@ -39,6 +42,20 @@ class Sender {
 
   TDSdkHandle handle_;
   cli::EventQueue events_;
+};
+
+// What the streaming tests grab: a private X server of the given size, the
+// pattern full screen on it, DISPLAY pointing at it.
+class PatternScreen {
+ public:
+  // False, with the reason in *error, when either cannot start.
+  bool start(int width, int height, const pattern::PatternWindowOptions& options, std::string* error);
+  bool running() const { return window_ && window_->running(); }
+  ~PatternScreen();  // the window first, then its server
+
+ private:
+  std::unique_ptr<plat_test::TestXServer> server_;
+  std::unique_ptr<pattern::PatternWindow> window_;
 };
 
 // One decoded picture, as the device's observer saw it.

@@ -32,6 +32,10 @@ bool setReceiveBufferSize(Socket s, int bytes);
 // packet of a picture is never held back by a delayed acknowledgement.
 bool setNoDelay(Socket s, bool on);
 bool noDelay(Socket s);
+// Bytes written to s that the peer has not acknowledged yet: those still in
+// the send buffer and those on their way (in a queue of the network), so
+// what a message sent now waits behind. -1 when the system cannot tell.
+long unsentBytes(Socket s);
 void closeSocket(Socket s);
 
 // Dotted IPv4 text to an address in network byte order; text that is not a
