@@ -1,5 +1,7 @@
 #include "media/codec_thread.h"
 
+#include <QDebug>
+
 #include <algorithm>
 #include <cstring>
 
@@ -147,6 +149,7 @@ std::uint32_t CodecThread(void* p) {
   FramePicture picture;
   // Kept across runs: a new parameter record does not widen the link.
   CLinkPacer pacer(start.socket);
+  bool gaveUp = false;
 
   while (s.codecRunning()) {
     if (!s.isEncoding()) {
@@ -175,7 +178,17 @@ std::uint32_t CodecThread(void* p) {
         plat::sleepMs(kInRunPollMs);
         continue;
       }
-      if (in.GetFrame(&picture, &params) != 0) continue;
+      if (in.GetFrame(&picture, &params) != 0) {
+        if (pacer.dead() && !gaveUp) {
+          // As a send that makes no progress does: the connection is ended,
+          // and the session thread reports it lost.
+          gaveUp = true;
+          qInfo() << "CodecThread" << __LINE__ << "the link delivered nothing for"
+                  << static_cast<int>(CLinkPacer::kStallUs / 1000000) << "s, connection given up";
+          plat::shutdownBoth(start.socket);
+        }
+        continue;
+      }
       if (s.paramsChanged()) break;
       EncoderShape next = EncoderShape::Of(params);
       if (!encoder || shape.needsNewEncoder(next)) {

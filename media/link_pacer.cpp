@@ -35,10 +35,9 @@ bool CLinkPacer::admit(long backlog, std::int64_t nowUs) {
     if (limited_ && nowUs - quietSinceUs_ >= kHoldUs) raise(nowUs);
     return true;
   }
-  // Nothing delivered for a long while: the peer has stopped reading or the
-  // link is gone. Pictures go out again, so that the send's own bound on a
-  // send without progress gives the connection up, as it would unpaced.
-  if (nowUs - progressUs_ >= kStallUs) return true;
+  // Nothing delivered for as long as a send may wait: the peer has stopped
+  // reading or the link is gone.
+  if (nowUs - progressUs_ >= kStallUs) dead_ = true;
   ++skippedSinceLog_;
   ++skippedTotal_;
   // One burst (an intra picture, a receiver that paused) is only waited out;

@@ -16,9 +16,9 @@
 //     the rate grows by kRaiseStep, up to the device's rate.
 // The bound is kBoundPictures pictures at the rate in force, at least
 // kMinBoundBytes: at the fitted rate a picture waits at most about that
-// many picture periods. A link that delivers nothing at all for kStallUs is
-// no narrow link but a dead one: pictures are taken again and the send's
-// own time-out ends the connection.
+// many picture periods. A link that delivers nothing at all for kStallUs
+// while bytes wait is no narrow link but a dead one (the bound a blocked
+// send has too): dead() says so, and the connection is to be given up.
 #pragma once
 #include <cstdint>
 
@@ -44,6 +44,8 @@ class CLinkPacer {
   bool limited() const { return limited_; }
   long bound() const;
   std::uint64_t skipped() const { return skippedTotal_; }
+  // The link has delivered nothing for kStallUs while bytes waited.
+  bool dead() const { return dead_; }
 
   static constexpr double kBoundPictures = 2;
   static constexpr long kMinBoundBytes = 3000;
@@ -51,8 +53,8 @@ class CLinkPacer {
   static constexpr double kRaiseStep = 1.25;
   static constexpr std::int64_t kCutIntervalUs = 500000;
   static constexpr std::int64_t kBusyBeforeCutUs = 100000;
-  // No byte delivered for this long: pictures are taken again (admit).
-  static constexpr std::int64_t kStallUs = 1000000;
+  // No byte delivered for this long while bytes wait: the link is dead.
+  static constexpr std::int64_t kStallUs = 4000000;
   static constexpr std::int64_t kHoldUs = 1000000;
   static constexpr std::int64_t kWindowUs = 500000;
   // Shortest span that gives a delivered rate worth acting on.
@@ -73,6 +75,7 @@ class CLinkPacer {
   std::int32_t frameRate_ = 0;
   std::int32_t rate_ = 0;
   bool limited_ = false;
+  bool dead_ = false;
   std::int64_t lastCutUs_ = 0;
   std::int64_t quietSinceUs_ = 0;  // last tick the backlog was above half the bound
   std::int64_t busySinceUs_ = 0;   // first tick of the stretch above it; 0: none

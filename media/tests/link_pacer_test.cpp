@@ -145,15 +145,17 @@ TEST(LinkPacer, ALinkThatPausesCostsAtMostHalfTheRateAndGetsNothingMeanwhile) {
   EXPECT_LE(link.pacer.rate(), 1.3e6) << "a narrower link after it is fitted as ever";
 }
 
-TEST(LinkPacer, ALinkThatDeliversNothingForASecondGetsPicturesAgain) {
-  // So that the send's own time-out, not the pacer, decides that a device
-  // that stopped reading is gone.
+TEST(LinkPacer, ALinkThatDeliversNothingForFourSecondsIsDead) {
+  // As long as a blocked send may wait: a device that stopped reading is
+  // given up as soon as it would be unpaced, and nothing piles up meanwhile.
   Link link(3e6);
   link.run(5);
   link.setRate(0);
-  Stretch dead = link.run(3);
-  EXPECT_GE(dead.taken, 50);
-  EXPECT_LE(dead.taken, 70);
+  Stretch still = link.run(3.8);
+  EXPECT_FALSE(link.pacer.dead());
+  EXPECT_LE(still.taken, 2);
+  link.run(0.4);
+  EXPECT_TRUE(link.pacer.dead());
 }
 
 TEST(LinkPacer, NeverAboveTheDeviceRateAndFollowsItWhileTheLinkKeepsUp) {
