@@ -78,8 +78,10 @@ TEST_F(DeviceStall, StopsReadingForTenSeconds) {
               lost ? (lost - stop) / 1e6 : -1.0, rssBefore, rssPeak - rssBefore, rssAfter - rssBefore);
   ASSERT_NE(lost, 0) << "the stalled connection was never given up";
   // The buffers fill within a second or so; then 4 s without progress.
+  // (4.2-4.5 s in plain builds; ThreadSanitizer's slowdown, with two such
+  // tests side by side, was seen to take it to 7.6 s.)
   EXPECT_GE(lost - stop, 4000000);
-  EXPECT_LE(lost - stop, 7000000);
+  EXPECT_LE(lost - stop, 8500000);
   if (!fault::UnderAddressSanitizer()) {
     EXPECT_LT(rssPeak - rssBefore, 4096);
   }
