@@ -116,7 +116,10 @@ TEST(ParameterChanges, EachRunTicksAtTheRateOfItsRecord) {
       }
     }
     double measured = 6 / ((last - first) / 1e6);
-    bool ok = std::fabs(measured - fps) <= 0.2 * fps;
+    // Near its own rate, and nearer to it than to the rate before (which is
+    // what a run left at the old period shows); room for a late picture
+    // under the sanitizers' slowdown.
+    bool ok = std::fabs(measured - fps) <= 0.35 * fps && std::fabs(measured - fps) < std::fabs(measured - previous);
     std::printf("rate change %d: %u -> %u fps (after %d ms), measured %.1f\n", i, previous, fps, delayUs / 1000,
                 measured);
     EXPECT_TRUE(ok) << "asked " << fps << ", measured " << measured << ", previous " << previous;
