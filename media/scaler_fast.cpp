@@ -2,6 +2,7 @@
 // pieces for what the vector kernels leave over. The kernels themselves live
 // in one file per instruction set, each compiled with its own flags.
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <new>
 
@@ -11,18 +12,31 @@ namespace scaler_detail {
 
 // ---- column plans ----
 
+namespace {
+
+// The vector kernels' tables, at their types' alignment (aligned operator
+// new: the C library's aligned_alloc is not everywhere).
+template <typename T>
+T* NewAligned(std::size_t count) {
+  return static_cast<T*>(::operator new(sizeof(T) * count, std::align_val_t(alignof(T)), std::nothrow));
+}
+
+template <typename T>
+void DeleteAligned(T* p) {
+  if (p) ::operator delete(p, std::align_val_t(alignof(T)));
+}
+
+}  // namespace
+
 ColumnPlans* NewColumnPlans() {
   auto* plans = new (std::nothrow) ColumnPlans;
   if (!plans) return nullptr;
   for (ColumnPlan& p : plans->plan) {
     p.first = static_cast<std::int32_t*>(std::malloc(sizeof(std::int32_t) * kScalerMaxLineWidth));
     p.coef = static_cast<std::int16_t*>(std::malloc(sizeof(std::int16_t) * 4 * kScalerMaxLineWidth));
-    p.groups = static_cast<Avx2Group*>(
-        std::aligned_alloc(alignof(Avx2Group), sizeof(Avx2Group) * (kScalerMaxLineWidth / 8 + 1)));
-    p.pairGroups = static_cast<Avx2PairGroup*>(std::aligned_alloc(
-        alignof(Avx2PairGroup), sizeof(Avx2PairGroup) * (kScalerMaxLineWidth / 16 + 1)));
-    p.wideGroups = static_cast<Avx512Group*>(std::aligned_alloc(
-        alignof(Avx512Group), sizeof(Avx512Group) * (kScalerMaxLineWidth / 32 + 1)));
+    p.groups = NewAligned<Avx2Group>(kScalerMaxLineWidth / 8 + 1);
+    p.pairGroups = NewAligned<Avx2PairGroup>(kScalerMaxLineWidth / 16 + 1);
+    p.wideGroups = NewAligned<Avx512Group>(kScalerMaxLineWidth / 32 + 1);
     if (!p.first || !p.coef || !p.groups || !p.pairGroups || !p.wideGroups) {
       DeleteColumnPlans(plans);
       return nullptr;
@@ -36,9 +50,9 @@ void DeleteColumnPlans(ColumnPlans* plans) {
   for (ColumnPlan& p : plans->plan) {
     std::free(p.first);
     std::free(p.coef);
-    std::free(p.groups);
-    std::free(p.pairGroups);
-    std::free(p.wideGroups);
+    DeleteAligned(p.groups);
+    DeleteAligned(p.pairGroups);
+    DeleteAligned(p.wideGroups);
   }
   delete plans;
 }

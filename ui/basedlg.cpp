@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QShowEvent>
 
+#include "platform/window_message.h"
 #include "ui/dpisupport.h"
 #include "ui/generalutils.h"
 
@@ -32,9 +33,14 @@ void CBaseDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
 }
 
-// See CBaseWgt::nativeEvent: on X11 the screen signals take the place of the
-// DPI-change message.
+// See CBaseWgt::nativeEvent: WM_DPICHANGED on Windows; on X11 the screen
+// signals take the place of the DPI-change message.
 bool CBaseDlg::nativeEvent(const QByteArray& eventType, void* message, long* result) {
+  int dpi = 0;
+  if (plat::dpiChangedMessage(eventType.constData(), message, &dpi)) {
+    qInfo() << "CBaseDlg::nativeEvent" << __LINE__ << "WM_DPICHANGED:" << dpi;
+    updateDpi(dpi);
+  }
   return QDialog::nativeEvent(eventType, message, result);
 }
 

@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QShowEvent>
 
+#include "platform/window_message.h"
 #include "ui/dpisupport.h"
 #include "ui/generalutils.h"
 
@@ -25,9 +26,15 @@ void CBaseWgt::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
 }
 
-// The DPI-change message of other window systems has no X11 counterpart: the
-// screen signals wired up by dpi::followScreen() reach updateDpi() instead.
+// Windows tells a window of a new DPI with WM_DPICHANGED; X11 has no such
+// message: the screen signals wired up by dpi::followScreen() reach
+// updateDpi() instead.
 bool CBaseWgt::nativeEvent(const QByteArray& eventType, void* message, long* result) {
+  int dpi = 0;
+  if (plat::dpiChangedMessage(eventType.constData(), message, &dpi)) {
+    qInfo() << "CBaseWgt::nativeEvent" << __LINE__ << "WM_DPICHANGED:" << dpi;
+    updateDpi(dpi);
+  }
   return QWidget::nativeEvent(eventType, message, result);
 }
 

@@ -5,8 +5,11 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(TANDEO_BUILDING_DLL)
 #define TDS_API __declspec(dllexport)
+#define TDS_CALL __cdecl
+#elif defined(_WIN32)
+#define TDS_API __declspec(dllimport)
 #define TDS_CALL __cdecl
 #else
 #define TDS_API __attribute__((visibility("default")))

@@ -1,0 +1,33 @@
+# Installation and packages of the Windows build: everything in one folder
+# (the programs, tandeo.dll, the runtime and Qt DLLs, Qt's plugins, the log
+# configuration), packed by `cpack` as an NSIS installer
+# (Tandeo-<version>-setup.exe: Program Files, a Start-menu entry, an
+# uninstaller) and as a plain zip (Tandeo-<version>-win64.zip).
+install(TARGETS tandeo_program tandeo-cli RUNTIME DESTINATION . COMPONENT program)
+install(TARGETS tandeo RUNTIME DESTINATION . ARCHIVE DESTINATION sdk COMPONENT program)
+install(FILES session/include/tdsdk.h DESTINATION sdk COMPONENT program)
+install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/log4qt_win.properties ${tandeo_runtime_dlls}
+  DESTINATION . COMPONENT program)
+foreach(plugin ${tandeo_deployed_plugins})
+  get_filename_component(dir ${plugin} DIRECTORY)
+  install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${plugin} DESTINATION ${dir} COMPONENT program)
+endforeach()
+
+set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_PACKAGE_NAME Tandeo)
+set(CPACK_PACKAGE_VENDOR "Tandeo")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Share this screen with a conference-room video device")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Tandeo)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Tandeo)
+set(CPACK_PACKAGE_EXECUTABLES tandeo Tandeo)
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_DISPLAY_NAME Tandeo)
+set(CPACK_NSIS_PACKAGE_NAME Tandeo)
+set(CPACK_NSIS_INSTALLED_ICON_NAME tandeo.exe)
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+set(CPACK_NSIS_MUI_FINISHPAGE_RUN tandeo.exe)
+set(CPACK_STRIP_FILES ON)
+# One file name per generator.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/WindowsPackageNames.cmake)
+include(CPack)
