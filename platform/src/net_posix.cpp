@@ -93,9 +93,10 @@ bool noDelay(Socket s) {
 // SIOCOUTQ rather than SIOCOUTQNSD (not yet sent only): on a link narrower
 // than what is sent, the queue builds in the network (a router's buffer, a
 // shaper) as much as in the send buffer, and both delay the next message.
-// A Windows back-end has no such query: it would count the bytes handed to
-// send() and subtract those acknowledged, from WSAIoctl(SIO_TCP_INFO)
-// (TCP_INFO_v0: BytesOut less BytesRetrans less BytesInFlight).
+// Winsock has no such query: the Windows back-end answers -1 (unknown). It
+// could count the bytes handed to send() and subtract those acknowledged,
+// from WSAIoctl(SIO_TCP_INFO) (TCP_INFO_v0: BytesOut less BytesRetrans less
+// BytesInFlight), on the systems that have it (not wine).
 long unsentBytes(Socket s) {
   int n = 0;
   if (ioctl(toFd(s), SIOCOUTQ, &n) < 0) return failed();

@@ -9,10 +9,6 @@
 #include <poll.h>
 #include <sys/shm.h>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 #include <algorithm>
 #include <cstring>
 
@@ -28,8 +24,8 @@ constexpr int kMaxCursorSide = 256;             // larger pointer images are cro
 constexpr std::int64_t kReconnectDelayUs = 1000000;
 constexpr std::int64_t kPointerLookMs = 8;  // how often a wait for drawing looks at the pointer
 
-// The server's usual format: 32-bit little-endian words 0x00RRGGBB. Four
-// pixels become three words of blue, green, red bytes.
+// The server's usual format: 32-bit little-endian words 0x00RRGGBB, which
+// PackXrgbRow packs.
 bool IsXrgb32(const XImage* img) {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   return img->bits_per_pixel == 32 && img->byte_order == LSBFirst && img->red_mask == 0xff0000 &&
@@ -39,53 +35,6 @@ bool IsXrgb32(const XImage* img) {
   return false;
 #endif
 }
-
-void PackRowXrgb32Plain(const std::uint8_t* src, std::uint8_t* dst, int count) {
-  int x = 0;
-  for (; x + 4 <= count; x += 4, src += 16, dst += 12) {
-    std::uint32_t p[4];
-    std::memcpy(p, src, 16);
-    const std::uint32_t out[3] = {(p[0] & 0xffffff) | p[1] << 24, ((p[1] >> 8) & 0xffff) | p[2] << 16,
-                                  ((p[2] >> 16) & 0xff) | p[3] << 8};
-    std::memcpy(dst, out, 12);
-  }
-  for (; x < count; ++x, src += 4, dst += 3) {
-    dst[0] = src[0];
-    dst[1] = src[1];
-    dst[2] = src[2];
-  }
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-// Sixteen pixels at a time: each group of four loses its fourth bytes by a
-// byte shuffle, and the four 12-byte results are stitched into 48 bytes.
-__attribute__((target("ssse3"))) void PackRowXrgb32Ssse3(const std::uint8_t* src, std::uint8_t* dst,
-                                                          int count) {
-  const __m128i drop = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-  int x = 0;
-  for (; x + 16 <= count; x += 16, src += 64, dst += 48) {
-    __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), drop);
-    __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16)), drop);
-    __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 32)), drop);
-    __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48)), drop);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(a, _mm_slli_si128(b, 12)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
-  }
-  PackRowXrgb32Plain(src, dst, count - x);
-}
-#endif
-
-using PackRowFn = void (*)(const std::uint8_t*, std::uint8_t*, int);
-
-PackRowFn ChoosePackRow() {
-#if defined(__x86_64__) || defined(__i386__)
-  if (__builtin_cpu_supports("ssse3")) return &PackRowXrgb32Ssse3;
-#endif
-  return &PackRowXrgb32Plain;
-}
-
-const PackRowFn PackRowXrgb32 = ChoosePackRow();
 
 // Where a grab's pixels are, for drawing the pointer into them: row 0 is
 // the top row, rows rowStep bytes apart (negative for bottom-up rows), the
@@ -348,7 +297,7 @@ bool ScreenGrabber::Impl::Pack(XImage* img, std::uint8_t* pixels, std::int64_t r
     // The packed rows are bottom-up.
     std::uint8_t* dst = pixels + (height - 1 - (dy + y)) * rowBytes + 3 * dx;
     if (fast) {
-      PackRowXrgb32(reinterpret_cast<const std::uint8_t*>(img->data) + static_cast<std::int64_t>(y) * img->bytes_per_line,
+      PackXrgbRow(reinterpret_cast<const std::uint8_t*>(img->data) + static_cast<std::int64_t>(y) * img->bytes_per_line,
                     dst, img->width);
       continue;
     }
@@ -601,7 +550,6 @@ ScreenChange ScreenGrabber::Changes(const ScreenRect& area, ScreenRect* dirty, b
 void ScreenGrabber::Completed(const ScreenRect& area, bool withCursor) { impl_->Remember(area, withCursor); }
 bool ScreenGrabber::WaitForDrawing(std::int64_t untilUs) { return impl_->WaitForDrawing(untilUs); }
 
-void PackXrgbRow(const std::uint8_t* src, std::uint8_t* dst, std::int32_t count) { PackRowXrgb32(src, dst, count); }
 const std::uint8_t* ScreenGrabber::packed() const { return impl_->packed.get(); }
 GrabMethod ScreenGrabber::method() const { return impl_->inUse; }
 

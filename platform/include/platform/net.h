@@ -19,7 +19,8 @@ enum class NetError { None = 0, WouldBlock, TryAgain, Other };
 NetError lastNetError();
 int lastNetErrorCode();
 
-// Process start-up and clean-up of the socket library (no-ops here).
+// Process start-up and clean-up of the socket library: Winsock 2.2 on
+// Windows, no-ops elsewhere.
 bool netStartup();
 void netCleanup();
 
@@ -77,7 +78,8 @@ void resetAndClose(Socket s);
 // Half-close for writing: the peer reads end of stream.
 void shutdownSend(Socket s);
 // Ends both directions without releasing the descriptor: further sends fail
-// at once and the reader of this side sees end of stream.
+// at once and the reader of this side sees end of stream. (On Windows a
+// readiness wait already under way sees it only at its next wait.)
 void shutdownBoth(Socket s);
 
 }  // namespace plat

@@ -14,6 +14,7 @@ namespace plat {
 enum class CaptureBackend {
   X11,     // the X server's root window
   Portal,  // org.freedesktop.portal.ScreenCast and PipeWire
+  Gdi,     // Windows: the screen through GDI (ScreenGrabber); no portal there
 };
 
 struct CaptureChoice {
@@ -26,7 +27,7 @@ struct CaptureChoice {
 // TANDEO_CAPTURE=x11 or =portal decides; otherwise the portal when the
 // session is a Wayland one (WAYLAND_DISPLAY set or XDG_SESSION_TYPE=wayland)
 // and the portal's ScreenCast interface answers on the session bus within
-// a few seconds; X11 otherwise.
+// a few seconds; X11 otherwise. On Windows always Gdi.
 const CaptureChoice& ChooseCaptureBackend();
 
 // The file that keeps the portal's restore token, so that later shares
@@ -45,7 +46,8 @@ enum class CastState {
   Failed,     // no portal, the portal failed, or the stream ended
 };
 
-// One screen cast through the portal. Its own thread talks to the portal
+// One screen cast through the portal. On Windows, where there is none, it
+// never starts: grabs give Failed and state() is Failed. Its own thread talks to the portal
 // and the stream's thread receives the pictures, so the caller never waits
 // for the user's answer: until the first picture is there, grabs report
 // NoDisplay. One grabber serves one reading thread. The newest picture is

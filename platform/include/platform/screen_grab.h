@@ -31,6 +31,8 @@ struct PackedInfo {
 };
 PackedInfo ReadPackedHeader(const std::uint8_t* packed);
 
+// How an X11 grab reads the server's pixels. On Windows there is one way,
+// through GDI, whichever is asked for.
 enum class GrabMethod {
   Auto,          // shared memory where the server offers it, else GetImage
   SharedMemory,  // shared memory only; fails where the server cannot do it

@@ -15,7 +15,9 @@ struct MonitorArea {
 };
 
 struct ScreenMetrics {
-  // The whole desktop (all monitors), origin 0, 0.
+  // The whole desktop (all monitors), origin 0, 0. On Windows the virtual
+  // screen, which starts left of or above 0, 0 when a monitor lies there
+  // (the primary monitor is always at 0, 0).
   ScreenRect desktop;
   // The primary monitor inside it; the whole desktop when the display
   // names no monitors.

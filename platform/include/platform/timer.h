@@ -19,6 +19,14 @@ class PeriodicTimer {
   bool start(int periodMs, AutoResetEvent* event);
   // Stops the timer and joins its thread; harmless when not started.
   void stop();
+#if defined(_WIN32)
+  bool running() const { return timerId_ != 0; }
+
+ private:
+  // The multimedia timer's id (0: none) and the resolution asked of it.
+  unsigned timerId_ = 0;
+  unsigned resolutionMs_ = 0;
+#else
   bool running() const { return thread_.valid(); }
 
  private:
@@ -28,6 +36,7 @@ class PeriodicTimer {
   int timerFd_ = -1;
   int stopFd_ = -1;
   AutoResetEvent* event_ = nullptr;
+#endif
 };
 
 }  // namespace plat
