@@ -12,8 +12,11 @@ std::unique_ptr<plat::PortalGrabber> CCapture::MakePortalGrabber() {
   static std::atomic<bool> said{false};
   const bool portal = choice.backend == plat::CaptureBackend::Portal;
   if (!said.exchange(true)) {
-    qInfo() << "CCapture::CCapture" << __LINE__ << "screen capture through"
-            << (portal ? "the desktop portal" : "X11") << "(" << choice.reason.c_str() << ")";
+    const char* through = portal ? "the desktop portal"
+                          : choice.backend == plat::CaptureBackend::Gdi ? "GDI"
+                                                                        : "X11";
+    qInfo() << "CCapture::CCapture" << __LINE__ << "screen capture through" << through << "("
+            << choice.reason.c_str() << ")";
   }
   return portal ? std::make_unique<plat::PortalGrabber>() : nullptr;
 }
