@@ -13,6 +13,28 @@
 #include <exception>
 #include <vector>
 
+namespace {
+
+// log4cxx 1.0's RollingFileAppender writes to the file that "file" names but
+// names its rolled files after "File" only: with "file" alone every rollover
+// fails and the log grows without end. Each appender's "file" is therefore
+// also given as "File", unless the properties set that themselves.
+void spellFileOptionForLog4cxx(log4cxx::helpers::Properties &properties)
+{
+    const QLatin1String prefix("log4j.appender.");
+    const QLatin1String lower(".file");
+    const QStringList keys = logPropertyKeys(properties);
+    for (const QString &key : keys) {
+        if (!key.startsWith(prefix) || !key.endsWith(lower) || key.count(QLatin1Char('.')) != 3)
+            continue;
+        const QString upper = key.left(key.size() - 4) + QStringLiteral("File");
+        if (!keys.contains(upper))
+            setLogProperty(properties, upper, logProperty(properties, key));
+    }
+}
+
+} // namespace
+
 void configureLogSystem(const QString &propertiesPath)
 {
     // log4cxx reports bad configurations by exception; the program goes on
@@ -24,6 +46,7 @@ void configureLogSystem(const QString &propertiesPath)
     }
     log4cxx::helpers::Properties properties;
     loadLogProperties(propertiesPath, properties);
+    spellFileOptionForLog4cxx(properties);
     try {
         log4cxx::PropertyConfigurator::configure(properties);
     } catch (const std::exception &e) {
