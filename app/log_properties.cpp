@@ -1,19 +1,10 @@
 #include "app/log_properties.h"
 
 #include "app/env_lookup.h"
-#include "app/qt_log_bridge.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
-
-#include <log4cxx/basicconfigurator.h>
-#include <log4cxx/helpers/bytearrayinputstream.h>
-#include <log4cxx/helpers/properties.h>
-#include <log4cxx/propertyconfigurator.h>
-
-#include <exception>
-#include <vector>
 
 namespace {
 
@@ -47,7 +38,7 @@ QString expandEnvironmentReferences(const QString &value)
     return result;
 }
 
-void loadLogProperties(const QString &path, log4cxx::helpers::Properties &properties)
+void loadLogProperties(const QString &path, LogProperties &properties)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -60,45 +51,23 @@ void loadLogProperties(const QString &path, log4cxx::helpers::Properties &proper
                  << file.errorString();
         return;
     }
-    try {
-        std::vector<unsigned char> bytes(text.cbegin(), text.cend());
-        properties.load(std::make_shared<log4cxx::helpers::ByteArrayInputStream>(bytes));
-    } catch (const std::exception &e) {
+    QString fault;
+    if (!readLogProperties(text, properties, &fault)) {
         qDebug() << "loadLogProperties" << __LINE__ << "Failed to load log conf file" << path
-                 << e.what();
+                 << qUtf8Printable(fault);
         return;
     }
 
-    const std::vector<log4cxx::LogString> keys = properties.propertyNames();
-    for (const log4cxx::LogString &rawKey : keys) {
-        const QString key = QString::fromStdString(rawKey);
-        QString value = QString::fromStdString(properties.getProperty(rawKey));
+    const QStringList keys = logPropertyKeys(properties);
+    for (const QString &key : keys) {
+        QString value = logProperty(properties, key);
         qInfo() << "loadLogProperties" << __LINE__ << "Key: " << key << ", Value: " << value;
 
         value = expandEnvironmentReferences(value);
         if (key == QLatin1String(kDestFileKey))
             value += QLatin1Char('/') + QCoreApplication::applicationName()
                      + QStringLiteral("/app.log");
-        properties.setProperty(rawKey, value.toStdString());
+        setLogProperty(properties, key, value);
         qDebug() << "loadLogProperties" << __LINE__ << "Key1: " << key << ", Value1: " << value;
     }
-}
-
-void configureLogSystem(const QString &propertiesPath)
-{
-    // log4cxx reports bad configurations by exception; the program goes on
-    // with whatever part of the configuration took effect.
-    try {
-        log4cxx::BasicConfigurator::configure();
-    } catch (const std::exception &e) {
-        qWarning() << "configureLogSystem" << __LINE__ << "basic configuration failed" << e.what();
-    }
-    log4cxx::helpers::Properties properties;
-    loadLogProperties(propertiesPath, properties);
-    try {
-        log4cxx::PropertyConfigurator::configure(properties);
-    } catch (const std::exception &e) {
-        qWarning() << "configureLogSystem" << __LINE__ << "log configuration failed" << e.what();
-    }
-    setHandleQtMessages(true);
 }

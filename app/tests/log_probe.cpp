@@ -1,5 +1,7 @@
-// tandeo-log-probe PROPERTIES: sets up logging the way start-up does, from the
-// given properties file, then writes a few lines through Qt's message streams.
+// tandeo-log-probe PROPERTIES [COUNT]: sets up logging the way start-up does,
+// from the given properties file, then writes a few lines through Qt's
+// message streams, and COUNT numbered lines after them. Built once per log
+// back-end (tandeo-log-probe-qt: the Qt-only one).
 #include "app/log_properties.h"
 
 #include <QCoreApplication>
@@ -21,5 +23,8 @@ int main(int argc, char **argv)
     qCDebug(probe) << "category debug line";
     qCInfo(qtInternal) << "qt category info line";
     qCWarning(qtInternal) << "qt category warning line";
+    const int count = argc > 2 ? QByteArray(argv[2]).toInt() : 0;
+    for (int i = 1; i <= count; ++i)
+        qInfo() << "main" << __LINE__ << "numbered line" << i;
     return 0;
 }
