@@ -6,7 +6,10 @@
 install(TARGETS tandeo_program tandeo-cli RUNTIME DESTINATION . COMPONENT program)
 install(TARGETS tandeo RUNTIME DESTINATION . ARCHIVE DESTINATION sdk COMPONENT program)
 install(FILES session/include/tdsdk.h DESTINATION sdk COMPONENT program)
-install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/log4qt_win.properties ${tandeo_runtime_dlls}
+# Qt's test library is only for the tests.
+set(tandeo_installed_dlls ${tandeo_runtime_dlls})
+list(FILTER tandeo_installed_dlls EXCLUDE REGEX "Qt5Test\\.dll$")
+install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/log4qt_win.properties ${tandeo_installed_dlls}
   DESTINATION . COMPONENT program)
 foreach(plugin ${tandeo_deployed_plugins})
   get_filename_component(dir ${plugin} DIRECTORY)
@@ -22,6 +25,8 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY Tandeo)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Tandeo)
 set(CPACK_PACKAGE_EXECUTABLES tandeo Tandeo)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# A 64-bit installer for a 64-bit program.
+set(CPACK_NSIS_EXECUTABLE ${CMAKE_CURRENT_LIST_DIR}/makensis-amd64)
 set(CPACK_NSIS_DISPLAY_NAME Tandeo)
 set(CPACK_NSIS_PACKAGE_NAME Tandeo)
 set(CPACK_NSIS_INSTALLED_ICON_NAME tandeo.exe)

@@ -208,9 +208,12 @@ TEST_P(LogSystem, QtMessagesReachTheFileThePropertiesName)
     EXPECT_TRUE(log.contains("DEBUG main"));
     EXPECT_TRUE(log.contains("probe debug line"));
     EXPECT_TRUE(log.contains("WARN  main"));
-    // The loader's own lines come before Qt's messages are routed.
+    // The loader's own lines come before Qt's messages are routed: they
+    // reach Qt's own output (on Windows the debugger's, not stderr).
     EXPECT_FALSE(log.contains("Key1: "));
+#ifndef _WIN32
     EXPECT_TRUE(r.err.contains("Key1: "));
+#endif
 }
 
 TEST_P(LogSystem, ShippedPropertiesLogUnderTheUsersFolder)
@@ -245,7 +248,9 @@ TEST_P(LogSystem, WithoutPropertiesTheConsoleStillLogs)
 {
     const ProbeResult r = runProbe(probe(), {"/nonexistent/log4qt_win.properties"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains("Failed to open log conf file"));
+#ifndef _WIN32
+    EXPECT_TRUE(r.err.contains("Failed to open log conf file"));  // Qt's own output
+#endif
     EXPECT_TRUE((r.out + r.err).contains("probe info line"));
     EXPECT_TRUE((r.out + r.err).contains("probe debug line"));
 }

@@ -35,6 +35,11 @@ inline ProbeResult runProbe(const QString &program, const QStringList &args,
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
+#ifdef _WIN32
+    // Text-mode output ends its lines with CR LF there.
+    result.out.replace("\r\n", "\n");
+    result.err.replace("\r\n", "\n");
+#endif
     return result;
 }
 

@@ -76,9 +76,12 @@ int main(int argc, char **argv)
         return 0;
     }
     if (std::strcmp(argv[command], "write") == 0) {
+        // The application's own arguments: on Windows argv holds the ANSI
+        // code page's bytes, which cannot carry Chinese addresses.
+        const QStringList arguments = QCoreApplication::arguments();
         QStringList numbers;
-        for (int k = command + 1; k < argc; ++k)
-            numbers << QString::fromUtf8(argv[k]);
+        for (int k = command + 1; k < argc && k < arguments.size(); ++k)
+            numbers << arguments.at(k);
         store->writeMeetingNumbers(numbers);
         std::printf("written\n");
         return 0;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "media/capture.h"
@@ -89,7 +90,8 @@ TEST_F(GdiGrab, CapturePlanesAreTheConversionOfTheGrab) {
   Rgb24ToI420(grabber.packed() + plat::kPackedHeaderSize, y.data(), u.data(), v.data(), w, h, w, w / 2,
               std::int32_t(plat::PackedRowBytes(w)), true);
 
-  CCapture capture;
+  auto owned = std::make_unique<CCapture>();  // its planes are far larger than a stack
+  CCapture& capture = *owned;
   const CaptureRect area{0, 0, w, h};
   SetCaptureArea(&capture, &area);
   capture.setOutputSize(w, h);
