@@ -12,5 +12,8 @@ target_sources(tandeo_ui PRIVATE
 target_link_libraries(tandeo_ui PUBLIC tandeo_mgr tandeo_app)
 
 # tandeo-main-shots: every state of the main window as a PNG (ui/shots/run-shots).
+if(WIN32)
+  return()
+endif()
 add_executable(tandeo-main-shots ${CMAKE_CURRENT_LIST_DIR}/shots/mainshots.cpp)
 target_link_libraries(tandeo-main-shots PRIVATE tandeo_ui tandeo_app)
