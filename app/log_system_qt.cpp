@@ -4,19 +4,14 @@
 #include "app/log_properties.h"
 #include "app/log_repository.h"
 #include "app/qt_log_bridge.h"
+#include "app/qt_message_route.h"
 
-#include <QMutex>
 #include <QtGlobal>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
-
-QMutex g_lock;
-bool g_handling = false;
-QtMessageHandler g_previous = nullptr;
 
 // Never destroyed: Qt messages written by static destructors at exit still
 // find it.
@@ -59,30 +54,11 @@ void toRepository(QtMsgType type, const QMessageLogContext &context, const QStri
     writing = false;
 }
 
-void restoreAtExit()
-{
-    setHandleQtMessages(false);
-}
-
 } // namespace
 
 void setHandleQtMessages(bool handle)
 {
-    static bool exitHookSet = false;
-    QMutexLocker locker(&g_lock);
-    if (handle == g_handling)
-        return;
-    if (handle) {
-        g_previous = qInstallMessageHandler(toRepository);
-        if (!exitHookSet) {
-            exitHookSet = true;
-            std::atexit(restoreAtExit);
-        }
-    } else {
-        qInstallMessageHandler(g_previous);
-        g_previous = nullptr;
-    }
-    g_handling = handle;
+    routeQtMessages(toRepository, handle);
 }
 
 void configureLogSystem(const QString &propertiesPath)

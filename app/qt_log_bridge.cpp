@@ -1,21 +1,16 @@
 #include "app/qt_log_bridge.h"
+#include "app/qt_message_route.h"
 
-#include <QMutex>
 #include <QString>
 #include <QtGlobal>
 
 #include <log4cxx/level.h>
 #include <log4cxx/logger.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 
 namespace {
-
-QMutex g_lock;
-bool g_handling = false;
-QtMessageHandler g_previous = nullptr;
 
 log4cxx::LevelPtr levelOf(QtMsgType type)
 {
@@ -51,30 +46,11 @@ void toLog4cxx(QtMsgType type, const QMessageLogContext &context, const QString 
     }
 }
 
-// Static objects of log4cxx are destroyed at exit; Qt messages written after
-// that (by other static destructors) must not reach them.
-void restoreAtExit()
-{
-    setHandleQtMessages(false);
-}
-
 } // namespace
 
+// Static objects of log4cxx are destroyed at exit; the route is undone
+// before, so that Qt messages written after that do not reach them.
 void setHandleQtMessages(bool handle)
 {
-    static bool exitHookSet = false;
-    QMutexLocker locker(&g_lock);
-    if (handle == g_handling)
-        return;
-    if (handle) {
-        g_previous = qInstallMessageHandler(toLog4cxx);
-        if (!exitHookSet) {
-            exitHookSet = true;
-            std::atexit(restoreAtExit);
-        }
-    } else {
-        qInstallMessageHandler(g_previous);
-        g_previous = nullptr;
-    }
-    g_handling = handle;
+    routeQtMessages(toLog4cxx, handle);
 }
