@@ -15,6 +15,8 @@ extern "C" void onSignal(int) { interrupted = true; }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The screen it shares in real pixels, also on a scaled Windows display.
+  plat::declareDpiAware();
   cli::CliOptions options;
   std::string error;
   switch (cli::parseCliOptions(argc, argv, &options, &error)) {
