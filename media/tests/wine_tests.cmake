@@ -9,6 +9,6 @@ include(pacer.cmake)
 
 # The GDI grab and the capture's planes on the X display under wine.
 tandeo_test(capture_win_test media SOURCES capture_win_test.cpp LIBS tandeo_capture tandeo_scaler gdi32 user32
-  TIMEOUT 120)
+  TIMEOUT 300)
 # It and the platform layer's test each show a window of known colours: one at a time.
 set_tests_properties(capture_win_test PROPERTIES RUN_SERIAL TRUE)
