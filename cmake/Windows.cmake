@@ -6,6 +6,8 @@
 # use the aligned moves.
 add_compile_options(-Wa,-muse-unaligned-vector-move)
 add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN)
+# Resource scripts (the program's icon).
+enable_language(RC)
 
 # Programs, tests and DLLs all in bin/, where Windows looks for a program's DLLs.
 set(TANDEO_TEST_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})

@@ -3,6 +3,19 @@
 # configuration), packed by `cpack` as an NSIS installer
 # (Tandeo-<version>-setup.exe: Program Files, a Start-menu entry, an
 # uninstaller) and as a plain zip (Tandeo-<version>-win64.zip).
+# The program's icon, the Linux one as a Windows icon: for the Start menu,
+# the taskbar, Explorer and the installer.
+find_program(TANDEO_CONVERT convert REQUIRED)
+set(tandeo_ico ${CMAKE_BINARY_DIR}/tandeo.ico)
+add_custom_command(OUTPUT ${tandeo_ico}
+  COMMAND ${TANDEO_CONVERT} ${PROJECT_SOURCE_DIR}/app/tandeo.png -define icon:auto-resize=128,64,48,32,16 ${tandeo_ico}
+  DEPENDS ${PROJECT_SOURCE_DIR}/app/tandeo.png)
+file(WRITE ${CMAKE_BINARY_DIR}/tandeo_icon.rc "1 ICON \"${tandeo_ico}\"\n")
+set_source_files_properties(${CMAKE_BINARY_DIR}/tandeo_icon.rc PROPERTIES OBJECT_DEPENDS ${tandeo_ico})
+target_sources(tandeo_program PRIVATE ${CMAKE_BINARY_DIR}/tandeo_icon.rc)
+set(CPACK_NSIS_MUI_ICON ${tandeo_ico})
+set(CPACK_NSIS_MUI_UNIICON ${tandeo_ico})
+
 install(TARGETS tandeo_program tandeo-cli RUNTIME DESTINATION . COMPONENT program)
 install(TARGETS tandeo RUNTIME DESTINATION . ARCHIVE DESTINATION sdk COMPONENT program)
 install(FILES session/include/tdsdk.h DESTINATION sdk COMPONENT program)
