@@ -209,10 +209,17 @@ GrabResult ScreenGrabber::Impl::Grab(const ScreenRect& area, bool withCursor) {
     return GrabResult::Failed;
   }
 
-  HPALETTE pal = SystemPalette();
-  if (!pal) return GrabResult::Failed;
-  HPALETTE previous = SelectPalette(screen, pal, FALSE);
-  RealizePalette(screen);
+  // The system palette matters only on a palette-based display; elsewhere
+  // (every display of 16 bits and more) no palette object is made per grab.
+  const bool paletted = (GetDeviceCaps(screen, RASTERCAPS) & RC_PALETTE) != 0;
+  HPALETTE pal = nullptr;
+  HPALETTE previous = nullptr;
+  if (paletted) {
+    pal = SystemPalette();
+    if (!pal) return GrabResult::Failed;
+    previous = SelectPalette(screen, pal, FALSE);
+    RealizePalette(screen);
+  }
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = width;
@@ -223,9 +230,11 @@ GrabResult ScreenGrabber::Impl::Grab(const ScreenRect& area, bool withCursor) {
   info.bmiHeader.biSizeImage = static_cast<DWORD>(rowBytes * height);
   const int rows = GetDIBits(screen, bitmap, 0, static_cast<UINT>(height), packed.get() + kPackedHeaderSize, &info,
                              DIB_RGB_COLORS);
-  SelectPalette(screen, previous, TRUE);
-  RealizePalette(screen);
-  DeleteObject(pal);
+  if (paletted) {
+    SelectPalette(screen, previous, TRUE);
+    RealizePalette(screen);
+    DeleteObject(pal);
+  }
   if (rows != height) return GrabResult::Failed;
   WritePackedHeader(packed.get(), width, height, rowBytes);
   return GrabResult::Ok;
